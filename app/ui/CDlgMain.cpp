@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "app/Startup.h"
+#include "config/ui/CDlgConfig.h"
 #include "platform/CodePage.h"
 
 namespace corvane {
@@ -63,6 +64,7 @@ CDlgMain::CDlgMain(Settings& settings, RegistryStore& registry, StampedEventLog&
   LayoutControls();
   setFixedSize(DialogRect(units_, 0, 0, 134, 150).size());
   connect(exit_, &QPushButton::clicked, this, &CDlgMain::OnExit);
+  connect(option_, &QPushButton::clicked, this, &CDlgMain::OnOption);
   OnInitDialog();
 }
 
@@ -131,6 +133,12 @@ void CDlgMain::OnLogLine(const QString& line) {
 
 void CDlgMain::OnExit() {
   accept();
+}
+
+void CDlgMain::OnOption() {
+  CDlgConfig config(settings_, registry_, boxes_, this);
+  config.exec();
+  RefreshStatusLabels();
 }
 
 void CDlgMain::accept() {

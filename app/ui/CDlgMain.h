@@ -58,6 +58,8 @@ class CDlgMain : public QDialog, public LogLineSink {
   void OnInitDialog();
   void OnLogLine(const QString& line);
   void OnExit();
+  // Runs the Config dialog; the labels follow whatever it changed in memory.
+  void OnOption();
   void LayoutControls();
 
   Settings& settings_;
