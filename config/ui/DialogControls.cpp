@@ -11,6 +11,17 @@ namespace {
 constexpr int kClosedListHeight = 12;
 constexpr int kListEntryHeight = 8;
 
+// A template's group frame: the top line runs through the middle of the
+// title, so the frame keeps the rectangle the template gives it.
+QString GroupFrameStyle(int fontHeight, int titleIndent) {
+  return QStringLiteral(
+             "QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+             "QGroupBox::title { subcontrol-origin: border; subcontrol-position: top left;"
+             " left: %2px; top: -%1px; padding: 0 2px; background: palette(window); }")
+      .arg(fontHeight / 2)
+      .arg(titleIndent);
+}
+
 }  // namespace
 
 DialogControls::DialogControls(QWidget* dialog, int width, int height) : dialog_(dialog) {
@@ -22,14 +33,7 @@ DialogControls::DialogControls(QWidget* dialog, int width, int height) : dialog_
 QGroupBox* DialogControls::AddGroupFrame(const QString& title, int x, int y, int width,
                                          int height) {
   auto* frame = new QGroupBox(title, dialog_);
-  // A template's group frame: the top line runs through the middle of the
-  // title, so the frame keeps the rectangle the template gives it.
-  frame->setStyleSheet(QStringLiteral(
-      "QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
-      "QGroupBox::title { subcontrol-origin: border; subcontrol-position: top left;"
-      " left: %2px; top: -%1px; padding: 0 2px; background: palette(window); }")
-                           .arg(QFontMetrics(dialog_->font()).height() / 2)
-                           .arg(units_.Width));
+  frame->setStyleSheet(GroupFrameStyle(QFontMetrics(dialog_->font()).height(), units_.Width));
   PlaceControl(frame, units_, 0, x, y, width, height);
   return frame;
 }
