@@ -44,10 +44,11 @@ void Relay::CloseRelayPort() {
 }
 
 bool Relay::StartReader() {
-  if (reader_.joinable()) return false;
+  if (readerStarted_) return false;
   try {
     readerRunning_ = true;
     reader_ = std::thread([this] { ReadLoop(); });
+    readerStarted_ = true;
   } catch (const std::system_error&) {
     readerRunning_ = false;
     return false;
@@ -56,10 +57,11 @@ bool Relay::StartReader() {
 }
 
 bool Relay::StartSender() {
-  if (sender_.joinable()) return false;
+  if (senderStarted_) return false;
   try {
     senderRunning_ = true;
     sender_ = std::thread([this] { SendLoop(); });
+    senderStarted_ = true;
   } catch (const std::system_error&) {
     senderRunning_ = false;
     return false;

@@ -95,6 +95,8 @@ class Relay {
   std::array<uint8_t, RelayBuffer::kCapacity> sendBuffer_{};
   std::thread reader_;
   std::thread sender_;
+  bool readerStarted_ = false;
+  bool senderStarted_ = false;
   std::atomic<bool> readerRunning_{false};
   std::atomic<bool> senderRunning_{false};
 };
