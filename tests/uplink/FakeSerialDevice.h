@@ -39,6 +39,7 @@ class FakeSerialDevice final : public SerialDevice {
     return true;
   }
   bool Purge() override { return true; }
+  bool PurgeReceive() override { return true; }
   bool ClearBreak() override { return true; }
 
   int Read(uint8_t* buffer, int capacity) override {
