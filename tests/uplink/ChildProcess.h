@@ -49,6 +49,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   // The next line of standard output without its LF; empty when none came
   // within the time or the output ended.
