@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -53,6 +54,12 @@ bool TcpSocket::Create() {
   timeval sendTimeout{};
   sendTimeout.tv_sec = kSendTimeout.count();
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+  // Sends into a dead link keep succeeding until the send buffer is full;
+  // this makes data left unacknowledged for as long fail the connection
+  // (ETIMEDOUT) instead of after the kernel's quarter-hour of retries.
+  const unsigned unacknowledged =
+      static_cast<unsigned>(std::chrono::milliseconds(kSendTimeout).count());
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
   fd_ = fd;
   return true;
 }

@@ -3,8 +3,9 @@
 //
 // The original ran on Winsock with the platform's default time-outs; here no
 // call may block forever on a dead link, so connect is bounded by
-// kConnectTimeout and every send by kSendTimeout. A send never raises SIGPIPE:
-// a caster that drops the connection turns into an error result.
+// kConnectTimeout and every send by kSendTimeout, and data the caster leaves
+// unacknowledged for kSendTimeout fails the connection. A send never raises
+// SIGPIPE: a caster that drops the connection turns into an error result.
 //
 // Error numbers: LastError is the errno value of the failed call (for example
 // 111 ECONNREFUSED, 101 ENETUNREACH, 110 ETIMEDOUT, 32 EPIPE, 104 ECONNRESET,
