@@ -59,7 +59,6 @@ class RecordingSocket final : public StreamSocket {
   void Shutdown() override { real_.Shutdown(); }
   void Close() override {
     std::lock_guard lock(mutex_);
-    ++closes_;
     valid_ = false;
     real_.Close();
   }
@@ -82,10 +81,6 @@ class RecordingSocket final : public StreamSocket {
     for (const std::string& piece : sends_) all += piece;
     return all;
   }
-  int Closes() {
-    std::lock_guard lock(mutex_);
-    return closes_;
-  }
 
  private:
   mutable std::mutex mutex_;
@@ -95,7 +90,6 @@ class RecordingSocket final : public StreamSocket {
   int failFrom_ = -1;
   int failError_ = 0;
   int lastError_ = 0;
-  int closes_ = 0;
   bool detached_ = false;
   bool valid_ = false;
 };
