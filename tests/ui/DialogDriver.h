@@ -16,6 +16,7 @@
 
 #include "config/Settings.h"
 #include "config/ui/DialogTemplate.h"
+#include "fixtures/QtApp.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 #include "platform/RegistryStore.h"
@@ -23,6 +24,8 @@
 namespace corvane::testing {
 
 struct DialogBench {
+  DialogBench() { EnsureQtApp(); }
+
   TempDir dir;
   std::filesystem::path registryFile = dir.path() / "registry.reg";
   RegistryStore registry{registryFile};
