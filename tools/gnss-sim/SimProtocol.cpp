@@ -89,7 +89,7 @@ Correction CorrectionOfLog(const std::string& name) {
   for (size_t i = 4; i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])); ++i) {
     digits.push_back(name[i]);
   }
-  if (digits.empty()) return Correction::Rtcm3;  // "rtcm3b" style names without digits
+  if (digits.empty()) return Correction::Rtcm3;  // a name without a message number
   // RTCM 3 message numbers are 1001 and up; "rtcm1819" is the RTCM 2 pair 18/19.
   const long number = std::stol(digits);
   return number >= 1001 && number != 1819 ? Correction::Rtcm3 : Correction::Rtcm2;
