@@ -32,7 +32,6 @@ class NmeaDecoder final : public PositionDecoder {
  private:
   void DecodeChunk(const uint8_t* bytes, int32_t count);
   void AppendCarry(const uint8_t* bytes, int32_t count);
-  void HandleSentence(const char* sentence, int32_t length, char type);
   void Trace(std::string_view text) const;
 
   SharedPositionFix& fix_;
