@@ -33,6 +33,7 @@ class NmeaDecoder final : public PositionDecoder {
   void DecodeChunk(const uint8_t* bytes, int32_t count);
   void AppendCarry(const uint8_t* bytes, int32_t count);
   void Trace(std::string_view text) const;
+  void TraceErrors(double vrms, double hrms) const;
 
   SharedPositionFix& fix_;
   TimeSource& time_;
