@@ -12,7 +12,7 @@ namespace corvane {
 
 inline constexpr char kAppTitle[] = "Corvane V2.5";
 inline constexpr char kAppName[] = "Corvane";
-inline constexpr char kAttributionLine[] = "Corvane NTRIP base station uplink for Linux";
+inline constexpr char kAttributionLine[] = "Corvane for Linux";
 
 // Shows the failure's message box; true when the application may go on.
 // A refused version also stops the library again before the end.

@@ -27,4 +27,8 @@ std::filesystem::path DataFolder() {
   return folder;
 }
 
+std::filesystem::path RegistryFile() {
+  return DataFolder() / "registry.reg";
+}
+
 }  // namespace corvane

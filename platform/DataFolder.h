@@ -9,4 +9,7 @@ namespace corvane {
 // The folder, created (with its parents) on first use.
 std::filesystem::path DataFolder();
 
+// The settings registry file in the data folder.
+std::filesystem::path RegistryFile();
+
 }  // namespace corvane

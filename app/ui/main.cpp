@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
 
   const std::filesystem::path folder = DataFolder();
-  RegistryStore registry(folder / "registry.reg");
+  RegistryStore registry(RegistryFile());
   EventFile logFile(folder / "log.txt");
   SystemClock clock;
   StampedEventLog log(logFile, clock);

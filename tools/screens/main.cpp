@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  RegistryStore registry(DataFolder() / "registry.reg");
+  RegistryStore registry(RegistryFile());
   EventFile logFile(scratch.filePath(QStringLiteral("log.txt")).toStdString());
   SystemClock clock;
   StampedEventLog log(logFile, clock);
