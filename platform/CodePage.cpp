@@ -59,4 +59,23 @@ size_t WideToAnsi(std::u16string_view wide, char* dest, size_t capacity) {
   return produced;
 }
 
+std::vector<uint8_t> Utf16LeBytes(std::u16string_view text) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::u16string FromUtf16LeBytes(const std::vector<uint8_t>& bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  return text;
+}
+
 }  // namespace corvane

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -19,5 +21,11 @@ std::string WideToAnsi(std::u16string_view wide);
 // terminator when the text is shorter than the capacity. Returns the number
 // of bytes produced, terminator included.
 size_t WideToAnsi(std::u16string_view wide, char* dest, size_t capacity);
+
+// UTF-16 as little-endian bytes, the registry's form of a text: 2 bytes a
+// unit, no terminator.
+std::vector<uint8_t> Utf16LeBytes(std::u16string_view text);
+// Whole units of the bytes; an odd last byte is left out.
+std::u16string FromUtf16LeBytes(const std::vector<uint8_t>& bytes);
 
 }  // namespace corvane

@@ -105,16 +105,6 @@ std::optional<std::vector<uint8_t>> ParseHexList(std::u16string_view list) {
   return bytes;
 }
 
-std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
-  std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() * 2);
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
-
 // Parses what stands after "name=": a quoted text, dword:, hex: or hex(N):.
 std::optional<RegValue> ParseData(std::u16string_view data) {
   data = Trim(data);
@@ -122,7 +112,7 @@ std::optional<RegValue> ParseData(std::u16string_view data) {
     size_t pos = 0;
     auto text = ReadQuoted(data, pos);
     if (!text || !Trim(data.substr(pos)).empty()) return std::nullopt;
-    return RegValue{RegType::Sz, Utf16Bytes(*text)};
+    return RegValue{RegType::Sz, Utf16LeBytes(*text)};
   }
   if (data.starts_with(u"dword:")) {
     const std::u16string_view digits = data.substr(6);
@@ -191,11 +181,9 @@ std::u16string Escape(std::u16string_view text) {
 // units, no terminator, no zero unit and no line break inside.
 std::optional<std::u16string> QuotableText(const RegValue& value) {
   if (value.Type != RegType::Sz || value.Bytes.size() % 2 != 0) return std::nullopt;
-  std::u16string text;
-  for (size_t i = 0; i < value.Bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(value.Bytes[i] | (value.Bytes[i + 1] << 8));
+  std::u16string text = FromUtf16LeBytes(value.Bytes);
+  for (char16_t unit : text) {
     if (unit == u'\0' || unit == u'\r' || unit == u'\n') return std::nullopt;
-    text.push_back(unit);
   }
   return text;
 }

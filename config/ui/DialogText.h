@@ -1,33 +1,16 @@
-// Text and number conversions of the settings dialogs. The windows hold
-// UTF-16 text while Settings holds single-byte ANSI text; numbers are read
-// and written the way the C library does in the "C" locale, whatever locale
-// the process runs in, so a decimal comma never appears or is expected.
+// Text conversions of the settings dialogs: the windows hold UTF-16 text
+// while Settings holds single-byte ANSI text. Numbers: config/NumberText.h.
 #pragma once
 
 #include <QString>
-#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "config/NumberText.h"
 
 namespace corvane {
 
 QString AnsiToQString(std::string_view ansi);
 std::string QStringToAnsi(const QString& text);
-
-// atoi: leading white space, an optional sign, decimal digits up to the first
-// other character; no digits gives 0. Values beyond 32 bits saturate.
-int32_t ParseLeadingInt(std::string_view text);
-
-// An edit's integer value: optional white space around an optionally signed
-// decimal number and nothing else; any other text, or a value beyond 32 bits,
-// reads as 0.
-int32_t ParseWholeNumber(std::string_view text);
-
-// strtod in the "C" locale: the longest leading number (white space, sign,
-// digits, point, exponent); text that is not a number gives 0.0.
-double ParseLeadingDouble(std::string_view text);
-
-// printf "%.<decimals>f" in the "C" locale.
-std::string FormatFixed(double value, int decimals);
 
 }  // namespace corvane

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "app/Startup.h"
+#include "fixtures/Files.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
@@ -27,11 +26,6 @@ class ListSink final : public LogLineSink {
   std::vector<std::u16string> lines;
 };
 
-std::string ReadAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(EventLogTest, StampsLinesForFileAndList) {
   EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, "x"), "[ 1/ 1-00:00:00] x");
   EXPECT_EQ(FormatLogLine({2026, 12, 31, 23, 59, 7}, "x"), "[12/31-23:59:07] x");
@@ -49,7 +43,7 @@ TEST(EventLogTest, StampsLinesForFileAndList) {
   log.AppendLogFile("SetCommState Error!\n");
   log.LogEvent("\xe9t\xe9");
 
-  EXPECT_EQ(ReadAll(file.File()),
+  EXPECT_EQ(testing::ReadFileBytes(file.File()),
             "[ 1/ 1-00:00:00] before the window\r\n"
             "[ 1/ 1-00:00:00] Socket Err:104\r\n\r\n"
             "SetCommState Error!\n\r\n"

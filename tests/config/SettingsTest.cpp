@@ -156,10 +156,9 @@ TEST(SettingsTest, LoadStopsAtTheFirstMissingValue) {
   ASSERT_TRUE(SaveSettings(Filled(), registry));
   // Rewrite the key without EW, as a device that never stored it.
   RegistryStore partial(dir.path() / "partial.reg");
-  for (const char* name :
-       {"Mount", "PassWord", "CasterAddress", "Port", "ReConnect_Times", "Interval",
-        "SerialPortRate", "SerialPort", "NS", "Coordinate", "GPSBoard", "DiffType", "BaseLat",
-        "BaseLon", "BaseH"}) {
+  for (const char* name : {"Mount", "PassWord", "CasterAddress", "Port", "ReConnect_Times",
+                           "Interval", "SerialPortRate", "SerialPort", "NS", "Coordinate",
+                           "GPSBoard", "DiffType", "BaseLat", "BaseLon", "BaseH"}) {
     partial.WriteValue(kSettingsKey, name, *registry.ReadValue(kSettingsKey, name));
   }
   Settings loaded;

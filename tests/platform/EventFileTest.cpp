@@ -2,21 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 
 namespace corvane {
 namespace {
-
-std::string ReadAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(EventFileTest, CreatesTheFileAndEndsLinesWithCrLf) {
   testing::TempDir dir;
@@ -24,7 +18,7 @@ TEST(EventFileTest, CreatesTheFileAndEndsLinesWithCrLf) {
   file.Append("first");
   file.Append("Socket Err:32\r\n");
   file.Append(std::string(600, 'x'));
-  EXPECT_EQ(ReadAll(file.File()),
+  EXPECT_EQ(testing::ReadFileBytes(file.File()),
             "first\r\nSocket Err:32\r\n\r\n" + std::string(EventFile::kMaxLineText, 'x') + "\r\n");
 }
 
@@ -42,7 +36,7 @@ TEST(EventFileTest, LinesFromEightThreadsAllArriveOnce) {
   }
   for (auto& thread : threads) thread.join();
 
-  const std::string text = ReadAll(file.File());
+  const std::string text = testing::ReadFileBytes(file.File());
   std::set<std::string> seen;
   size_t count = 0;
   for (size_t start = 0; start < text.size();) {

@@ -43,8 +43,8 @@ TEST(RegistryStoreTest, ImportsAUtf16ExportFromADevice) {
   const auto mount = registry.ReadValue(key, "MOUNT");
   ASSERT_TRUE(mount);
   EXPECT_EQ(mount->Type, RegType::Sz);
-  EXPECT_EQ(mount->Bytes, (std::vector<uint8_t>{'K', 0, 0xF6, 0, 'l', 0, 'n', 0, '"', 0, '1', 0,
-                                                '\\', 0}));
+  EXPECT_EQ(mount->Bytes,
+            (std::vector<uint8_t>{'K', 0, 0xF6, 0, 'l', 0, 'n', 0, '"', 0, '1', 0, '\\', 0}));
   EXPECT_EQ(registry.ReadValue(key, "Port")->Bytes, (std::vector<uint8_t>{0x35, 0x08, 0, 0}));
   const auto password = registry.ReadValue(key, "PassWord");
   EXPECT_EQ(password->Type, RegType::Sz);

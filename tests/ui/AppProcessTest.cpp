@@ -6,22 +6,16 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "app/Startup.h"
+#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 
 extern char** environ;
 
 namespace corvane {
 namespace {
-
-std::string ReadAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool IsStamp(std::string_view stamp) {
   const std::string_view shape = "[##/##-##:##:##] ";
@@ -57,7 +51,7 @@ TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
 
   const auto log = home.path() / "log.txt";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ReadAll(log).find("System Init.") == std::string::npos &&
+  while (testing::ReadFileBytes(log).find("System Init.") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -68,7 +62,7 @@ TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 
   // Each line: a "[MM/DD-hh:mm:ss] " stamp, the text, CR LF.
-  const std::string text = ReadAll(log);
+  const std::string text = testing::ReadFileBytes(log);
   std::vector<std::string> lines;
   for (size_t begin = 0; begin < text.size();) {
     const size_t stop = text.find("\r\n", begin);
