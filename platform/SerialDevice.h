@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -48,6 +49,8 @@ class SerialDevice {
   virtual bool ClearErrors() = 0;
   // Discards both directions' buffers and aborts pending reads and writes.
   virtual bool Purge() = 0;
+  // Discards the receive buffer and aborts a pending read only.
+  virtual bool PurgeReceive() = 0;
   virtual bool ClearBreak() = 0;
 
   virtual int Read(uint8_t* buffer, int capacity) = 0;
@@ -56,12 +59,22 @@ class SerialDevice {
   // Closes the device; idempotent; wakes a blocked Read.
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // The error of the calling thread's last failed call, as the original's
+  // per-thread last error: a reader and a writer never see each other's.
   virtual int LastError() const = 0;
 };
 
 // Opens a device by its COM name ("COM3", or "COM3:" as the relay port passes
-// it): COM1..COM9 resolve through <data folder>/dosdevices/comN, else
-// /dev/ttyS<N-1>. Exclusive use. Returns null with *error set on failure.
+// it; the letters in any case): COM1..COM9 resolve through the link
+// <data folder>/dosdevices/comN when it exists (even dangling), else
+// /dev/ttyS<N-1>. Exclusive use: a second open of the same device fails with
+// EBUSY. Only terminals open (ENOTTY otherwise). A fresh device reports all
+// time-outs 0 (a read waits for its first byte), as a newly opened port does.
+// Returns null with *error set on failure.
 std::unique_ptr<SerialDevice> OpenSerialDevice(std::string_view name, int* error = nullptr);
+
+// The device path a COM name resolves to, as OpenSerialDevice opens it; empty
+// for a name that is no COM name.
+std::filesystem::path SerialDevicePath(std::string_view name);
 
 }  // namespace corvane
