@@ -30,11 +30,11 @@ struct PositionFix {
   int32_t Hour = 0;  // 0-23
   int32_t Minute = 0;
   int32_t Second = 0;
-  int32_t FixQuality = 0;  // 0 no usable position; 1 and above valid
-  double Latitude = 0.0;   // degrees, north positive
-  double Longitude = 0.0;  // degrees, east positive
-  char LatHemisphere = 0;  // as received (NMEA only)
-  char LonHemisphere = 0;  // as received (NMEA only)
+  int32_t FixQuality = 0;        // 0 no usable position; 1 and above valid
+  double Latitude = 0.0;         // degrees, north positive
+  double Longitude = 0.0;        // degrees, east positive
+  char LatHemisphere = 0;        // as received (NMEA only)
+  char LonHemisphere = 0;        // as received (NMEA only)
   double Altitude = 0.0;         // metres
   double GeoidSeparation = 0.0;  // metres (NMEA only)
   double Pdop = 0.0;
@@ -42,6 +42,8 @@ struct PositionFix {
   double Vdop = 0.0;
   double Hrms = 0.0;  // metres
   double Vrms = 0.0;  // metres
+  // Counts as reported; an NMEA count may exceed the 20 table entries, so
+  // readers bound their loops by kSatelliteTableSize as well.
   int32_t SatsInView = 0;
   int32_t GpsInView = 0;
   int32_t GloInView = 0;
