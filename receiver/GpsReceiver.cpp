@@ -39,10 +39,16 @@ GpsReceiver::GpsReceiver(std::unique_ptr<SerialChannel> channel, TimeSource& tim
       clock_(clock),
       sinks_(std::move(sinks)),
       decoders_(std::move(decoders)) {
-  if (!decoders_) decoders_ = MakePositionDecoder;
+  if (!decoders_) {
+    decoders_ = [](int32_t gpsBoard, SharedPositionFix& fix, TimeSource& time) {
+      return MakePositionDecoder(gpsBoard, fix, time, TraceLine);
+    };
+  }
 }
 
-GpsReceiver::~GpsReceiver() { CloseGpsPort(); }
+GpsReceiver::~GpsReceiver() {
+  CloseGpsPort();
+}
 
 void GpsReceiver::SelectDecoder(int32_t gpsBoard) {
   // The workers use the decoder: make sure none runs (and reap a retry
@@ -152,7 +158,9 @@ void GpsReceiver::InitRetryWorker() {
   }
 }
 
-void GpsReceiver::CloseGpsPort() { Close(false); }
+void GpsReceiver::CloseGpsPort() {
+  Close(false);
+}
 
 void GpsReceiver::Close(bool onInitWorker) {
   {
@@ -206,8 +214,8 @@ bool GpsReceiver::AdjustTime() {
   const PositionFix fix = fix_.Snapshot();
   // The platform's calendar record holds 16-bit fields.
   const auto field = [](int32_t value) { return static_cast<int>(static_cast<uint16_t>(value)); };
-  const CalendarTime time{field(fix.Year),   field(fix.Month),  field(fix.Day),
-                          field(fix.Hour),   field(fix.Minute), field(fix.Second)};
+  const CalendarTime time{field(fix.Year), field(fix.Month),  field(fix.Day),
+                          field(fix.Hour), field(fix.Minute), field(fix.Second)};
   sinks_.Console(Format("%d-%02d-%02d %02d:%02d:%02d\r\n", time.Year, time.Month, time.Day,
                         time.Hour, time.Minute, time.Second));
   const int error = clock_.SetUtc(time);

@@ -41,6 +41,7 @@ class RecordingSerialDevice final : public SerialDevice {
   bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
   bool ClearErrors() override { return true; }
   bool Purge() override { return true; }
+  bool PurgeReceive() override { return true; }
   bool ClearBreak() override { return true; }
   int Read(uint8_t*, int) override { return 0; }
   int Write(const uint8_t* bytes, int count) override {
