@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "ComLink.h"
+#include "fixtures/RecordingEventLog.h"
 #include "fixtures/VirtualTime.h"
 #include "receiver/RecordingSerialDevice.h"
+#include "receiver/RelayPort.h"
 
 namespace corvane {
 namespace {
@@ -279,6 +282,34 @@ TEST(CommandSetsTest, TrimbleSetIsThePreludeThenTheBasePacket) {
     EXPECT_EQ(Hex(transcript.lines[1]), Hex(expected, sizeof expected));
     EXPECT_EQ(transcript.pauses, (std::vector<Millis>{100ms, 50ms}));
   }
+}
+
+TEST(CommandSetsTest, BothSetsReachTheReceiverOverARealPort) {
+  testing::ComLink com(2);
+  ASSERT_TRUE(com.Ready());
+  testing::RecordingEventLog log;
+  const std::shared_ptr<SerialDevice> port = OpenRelayPort(com.Name(), 115200, log);
+  ASSERT_NE(port, nullptr);
+  VirtualTimeSource time;
+
+  EXPECT_EQ(InitDiffData(port.get(), NovAtelSettings(kDiffRtcm32), {}, time, {}), 1);
+  const std::string text =
+      "unlogall\r\nunlogall\r\nfix position 31.5000000 -120.2500000 12.5000\r\n"
+      "log rtcm1033b ontime 10\r\nlog rtcm1005b ontime 10\r\nlog rtcm1085b ontime 1\r\n"
+      "log rtcm1075b ontime 1\r\nlog rtcm1125b ontime 1\r\n";
+  const std::vector<uint8_t> received = com.Receive(text.size());
+  EXPECT_EQ(std::string(received.begin(), received.end()), text);
+  EXPECT_EQ(time.Sleeps(), std::vector<Millis>(8, 100ms));
+
+  Settings trimble = NovAtelSettings(kDiffRtcm32);
+  trimble.GPSBoard = kBoardTrimble;
+  EXPECT_EQ(InitDiffData(port.get(), trimble, {}, time, {}), 1);
+  const std::vector<uint8_t> packets = com.Receive(25 + kBasePacketSize);
+  ASSERT_EQ(packets.size(), 25 + kBasePacketSize);
+  EXPECT_EQ(Hex(packets.data(), 25), Hex(PreludePacket.data(), 25));
+  EXPECT_EQ(Hex(packets.data() + 33 + 25, 16), "3f e1 97 c9 90 00 00 00 c0 00 ca 41 e3 55 55 55");
+  EXPECT_EQ(packets[25 + kBaseChecksumOffset], 0xa3);
+  EXPECT_TRUE(log.FileLines().empty());
 }
 
 TEST(CommandSetsTest, OtherReceiverTypesGetNothing) {
