@@ -46,7 +46,27 @@ class RecordingScaledTime final : public TimeSource {
     }
     inner_.Sleep(duration);
   }
-  bool Wait(AutoResetEvent& event, Millis timeout) override { return inner_.Wait(event, timeout); }
+  bool Wait(AutoResetEvent& event, Millis timeout) override {
+    const bool signalled = inner_.Wait(event, timeout);
+    std::lock_guard lock(mutex_);
+    waits_.push_back({std::this_thread::get_id(), timeout, signalled});
+    return signalled;
+  }
+
+  struct WaitRecord {
+    std::thread::id Thread;
+    Millis Timeout;
+    bool Signalled;
+  };
+  // The waits of the given length, in order.
+  std::vector<WaitRecord> WaitsOf(Millis timeout) {
+    std::lock_guard lock(mutex_);
+    std::vector<WaitRecord> result;
+    for (const WaitRecord& wait : waits_) {
+      if (wait.Timeout == timeout) result.push_back(wait);
+    }
+    return result;
+  }
 
   std::vector<Millis> SleepsOn(std::thread::id thread) {
     std::lock_guard lock(mutex_);
@@ -65,6 +85,7 @@ class RecordingScaledTime final : public TimeSource {
   ScaledTimeSource inner_;
   std::mutex mutex_;
   std::vector<std::pair<std::thread::id, Millis>> sleeps_;
+  std::vector<WaitRecord> waits_;
 };
 
 class FakeChannel final : public SerialChannel {
@@ -169,7 +190,6 @@ class FakeChannel final : public SerialChannel {
 struct DecoderRecord {
   std::mutex mutex;
   std::atomic<int> configurations{0};
-  std::vector<Millis> configureTimes;
   std::vector<size_t> chunks;
   std::string bytes;
   bool configureResult = true;
@@ -203,10 +223,6 @@ class ScriptedDecoder final : public PositionDecoder {
   bool ConfigureReceiver(ByteWriter& channel) override {
     const int number = ++record_.configurations;
     if (record_.onConfigure) record_.onConfigure(number);
-    {
-      std::lock_guard lock(record_.mutex);
-      record_.configureTimes.push_back(time_.Now());
-    }
     static constexpr char kLine[] = "CONFIG\r\n";
     channel.Write(reinterpret_cast<const uint8_t*>(kLine), sizeof kLine - 1);
     time_.Sleep(Millis(150));
