@@ -10,6 +10,7 @@ namespace corvane {
 SerialChannel::SerialChannel(TimeSource& time) : time_(time) {}
 
 SerialChannel::~SerialChannel() {
+  std::lock_guard control(controlLock_);
   SignalStop();
   time_.Sleep(Millis(500));
   CloseDevice();
@@ -90,6 +91,7 @@ size_t SerialChannel::ReceiveQueueLength() const {
 }
 
 void SerialChannel::Close() {
+  std::lock_guard control(controlLock_);
   closedForGood_.store(true);
   SignalStop();
   time_.Sleep(Millis(100));
@@ -99,6 +101,7 @@ void SerialChannel::Close() {
 }
 
 void SerialChannel::Stop() {
+  std::lock_guard control(controlLock_);
   SignalStop();
   time_.Sleep(Millis(100));
   CloseDevice();
@@ -162,6 +165,7 @@ void SerialChannel::TuneDevice(SerialDevice& device, uint32_t readIntervalMs) {
 }
 
 bool SerialChannel::Reconfigure(uint32_t baudRate) {
+  std::lock_guard control(controlLock_);
   std::shared_ptr<SerialDevice> device = ConfigureLine(0, baudRate, 8, 0, 0);
   if (device == nullptr) return false;
   SerialTimeouts timeouts;
@@ -175,6 +179,7 @@ bool SerialChannel::Reconfigure(uint32_t baudRate) {
 }
 
 bool SerialChannel::Open(int port, uint32_t baudRate) {
+  std::lock_guard control(controlLock_);
   if (closedForGood_.load()) return false;
   const std::string name = "COM" + std::to_string(port) + ":";
   // Workers of an earlier opening that was never stopped must not outlive
@@ -201,6 +206,7 @@ bool SerialChannel::Open(int port, uint32_t baudRate) {
 }
 
 bool SerialChannel::StartWorkers() {
+  std::lock_guard control(controlLock_);
   std::shared_ptr<SerialDevice> device = Handle();
   if (device == nullptr) return false;
   if (rxThread_.joinable() && txThread_.joinable()) return true;

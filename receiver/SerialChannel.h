@@ -4,9 +4,10 @@
 // the receiver is configured and its position is awaited; the decoders write
 // their commands through it.
 //
-// Threads: Write and Read may be called from any thread; Open, StartWorkers,
-// Stop and Close from one controlling thread at a time (never from the
-// channel's own workers). Stop and Close end and join both workers.
+// Threads: Write and Read may be called from any thread, and so may Open,
+// StartWorkers, Reconfigure, Stop and Close (they take turns on one lock), but
+// never from the channel's own workers. Stop and Close end and join both
+// workers: no worker outlives its opening.
 #pragma once
 
 #include <atomic>
@@ -82,6 +83,7 @@ class SerialChannel : public ByteWriter {
   AutoResetEvent txWakeEvent_;
   std::atomic<bool> txDataSignalled_{false};  // TxDataEvent
   std::atomic<bool> txStopSignalled_{false};  // TxStopEvent
+  std::mutex controlLock_;                    // one Open/StartWorkers/Stop/Close at a time
   mutable std::mutex queueLock_;              // QueueLock
   mutable std::mutex portLock_;               // guards portHandle_ (Stop may run on another thread)
   std::shared_ptr<SerialDevice> portHandle_;  // PortHandle

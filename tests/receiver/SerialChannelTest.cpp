@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -163,6 +164,42 @@ TEST(SerialChannelTest, HangUpEndsTheWorkersQuietly) {
     EXPECT_EQ(channel.Write(Bytes("unlogall\r\n").data(), 10), 10);
     EXPECT_EQ(channel.Write(Bytes("unlogall\r\n").data(), 10), 10);
   }
+}
+
+TEST(SerialChannelTest, CallersOnManyThreads) {
+  ComLink com;
+  ASSERT_TRUE(com.Ready());
+  ScaledTimeSource time(100);
+  SerialChannel channel(time);
+  std::atomic<bool> done{false};
+  // A decoder's commands and a data pump, as while the receiver is started.
+  std::thread writer([&] {
+    while (!done.load()) {
+      channel.Write(Bytes("log gpgga ontime 1\r\n").data(), 20);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  });
+  std::thread pump([&] {
+    uint8_t buffer[6144];
+    while (!done.load()) {
+      channel.Read(buffer, sizeof buffer);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  });
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(channel.Open(3, 115200));
+    ASSERT_TRUE(channel.StartWorkers());
+    com.Send(Bytes("$GPGGA,1\r\n"));
+    EXPECT_FALSE(com.Receive(20).empty());
+    // The retry worker and the controlling thread may both give up at once.
+    std::thread other([&] { channel.Stop(); });
+    channel.Stop();
+    other.join();
+    EXPECT_EQ(channel.Handle(), nullptr);
+  }
+  done.store(true);
+  writer.join();
+  pump.join();
 }
 
 }  // namespace
