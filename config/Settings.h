@@ -32,23 +32,23 @@ inline constexpr int32_t kCoordinateAutonomous = 1;
 inline constexpr std::string_view kSettingsKey = "HKEY_LOCAL_MACHINE\\software\\Corvane\\RuduzUze";
 
 struct Settings {
-  FixedText<32> CasterAddress;  // dotted IPv4 address
+  FixedText<32> CasterAddress;            // dotted IPv4 address
   std::array<int32_t, 4> CasterOctets{};  // derived from CasterAddress, never stored
-  int32_t Port = 0;  // caster TCP port
+  int32_t Port = 0;                       // caster TCP port
   FixedText<64> Mount;
   FixedText<64> PassWord;
   int32_t ReConnect_Times = 4;  // restarts allowed after a failure
-  int32_t Interval = 0;  // restart wait, seconds as entered
-  FixedText<32> SerialPort;  // "COM1".."COM9"
-  int32_t SerialPortRate = 0;  // baud
+  int32_t Interval = 0;         // restart wait, seconds as entered
+  FixedText<32> SerialPort;     // "COM1".."COM9"
+  int32_t SerialPortRate = 0;   // baud
   int32_t GPSBoard = kBoardNovAtel;
   int32_t DiffType = kDiffCmr;
   int32_t Coordinate = kCoordinateInput;
-  char NS = '\0';  // 'N' or 'S'; zero until chosen
-  char EW = '\0';  // 'E' or 'W'; zero until chosen
+  char NS = '\0';        // 'N' or 'S'; zero until chosen
+  char EW = '\0';        // 'E' or 'W'; zero until chosen
   double BaseLat = 0.0;  // decimal degrees, as entered
   double BaseLon = 0.0;  // decimal degrees, as entered
-  double BaseH = 0.0;  // metres, as entered
+  double BaseH = 0.0;    // metres, as entered
 };
 
 // Reads every value of the key in the fixed order; stops at the first value

@@ -261,17 +261,19 @@ void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
   if (streamLength_ + count > kStreamSize) {
     if (streamLength_ <= kStreamDrop) {
       streamLength_ = 0;
+      scanStart_ = 0;
     } else {
       std::memmove(stream_.data(), stream_.data() + kStreamDrop,
                    static_cast<size_t>(streamLength_ - kStreamDrop));
       streamLength_ -= kStreamDrop;
+      scanStart_ = std::max(0, scanStart_ - kStreamDrop);
     }
   }
   std::memcpy(stream_.data() + streamLength_, bytes, static_cast<size_t>(count));
   streamLength_ += count;
 
   int32_t consumed = -1;
-  int32_t i = 0;
+  int32_t i = scanStart_;
   while (i < streamLength_) {
     if (stream_[i] == kStx) {
       const int32_t held = streamLength_ - i;
@@ -295,11 +297,13 @@ void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
     }
     ++i;
   }
+  scanStart_ = std::min(i, streamLength_);
   if (consumed >= 0) {
     const int32_t rest = std::max(0, streamLength_ - consumed);
     std::memmove(stream_.data(), stream_.data() + (streamLength_ - rest),
                  static_cast<size_t>(rest));
     streamLength_ = rest;
+    scanStart_ = std::max(0, scanStart_ - consumed);
   }
 }
 

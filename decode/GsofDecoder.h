@@ -61,6 +61,9 @@ class GsofDecoder final : public PositionDecoder {
   std::array<uint8_t, kPageSize> page_{};
   int32_t streamLength_ = 0;
   int32_t pageLength_ = 0;
+  // Where the last scan stopped: the bytes before it hold no packet start,
+  // and they do not change, so the next scan goes on from there.
+  int32_t scanStart_ = 0;
 };
 
 }  // namespace corvane

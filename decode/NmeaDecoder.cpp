@@ -279,10 +279,12 @@ void NmeaDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
       ++pos;
       continue;
     }
+    // A sentence ends with carriage return and line feed; captures that lost
+    // their carriage returns end at the line feed instead, so that the next
+    // sentence is not swallowed.
     int32_t end = pos + 5;
-    while (frame[end] != kCr) ++end;
-    // "$", talker, type, the fields from offset 5, carriage return, line feed.
-    const int32_t length = end - pos + 2;
+    while (frame[end] != kCr && frame[end] != kLf) ++end;
+    const int32_t length = end - pos + (frame[end] == kCr ? 2 : 1);
     if (length > kSentenceSize) {
       ++pos;
       continue;

@@ -15,6 +15,8 @@ struct SatelliteInfo {
   int32_t Snr = 0;        // dB-Hz (L1 for GSOF)
   int32_t Snr2 = 0;       // dB-Hz, L2 (GSOF only)
   uint8_t Used = 0;       // 1 = used in the position solution
+
+  friend bool operator==(const SatelliteInfo&, const SatelliteInfo&) = default;
 };
 
 inline constexpr int kSatelliteTableSize = 20;
@@ -48,6 +50,8 @@ struct PositionFix {
   int32_t GpsInView = 0;
   int32_t GloInView = 0;
   int32_t BdsInView = 0;
+
+  friend bool operator==(const PositionFix&, const PositionFix&) = default;
 };
 
 // The record shared between the decoding thread and its readers: the decoder

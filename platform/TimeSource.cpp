@@ -35,7 +35,9 @@ Millis SteadyTimeSource::Now() {
   return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-void SteadyTimeSource::Sleep(Millis duration) { std::this_thread::sleep_for(duration); }
+void SteadyTimeSource::Sleep(Millis duration) {
+  std::this_thread::sleep_for(duration);
+}
 
 bool SteadyTimeSource::Wait(AutoResetEvent& event, Millis timeout) {
   return event.WaitReal(timeout);
@@ -46,7 +48,8 @@ ScaledTimeSource::ScaledTimeSource(double factor)
 
 Millis ScaledTimeSource::Now() {
   const auto real = std::chrono::steady_clock::now() - origin_;
-  return Millis(static_cast<int64_t>(std::chrono::duration<double, std::milli>(real).count() * factor_));
+  return Millis(
+      static_cast<int64_t>(std::chrono::duration<double, std::milli>(real).count() * factor_));
 }
 
 std::chrono::steady_clock::duration ScaledTimeSource::ToReal(Millis duration) const {
@@ -54,7 +57,9 @@ std::chrono::steady_clock::duration ScaledTimeSource::ToReal(Millis duration) co
       std::chrono::duration<double, std::milli>(static_cast<double>(duration.count()) / factor_));
 }
 
-void ScaledTimeSource::Sleep(Millis duration) { std::this_thread::sleep_for(ToReal(duration)); }
+void ScaledTimeSource::Sleep(Millis duration) {
+  std::this_thread::sleep_for(ToReal(duration));
+}
 
 bool ScaledTimeSource::Wait(AutoResetEvent& event, Millis timeout) {
   return event.WaitReal(ToReal(timeout));

@@ -1,0 +1,47 @@
+// The application: starts the socket layer, runs the main window modally and
+// ends when it closes. SIGINT and SIGTERM end it as the Cancel command does.
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include "app/EventLog.h"
+#include "app/Startup.h"
+#include "app/ui/CDlgMain.h"
+#include "config/Settings.h"
+#include "config/ui/QtMessageBoxes.h"
+#include "platform/Clock.h"
+#include "platform/DataFolder.h"
+#include "platform/EventFile.h"
+#include "platform/RegistryStore.h"
+#include "platform/SocketLibrary.h"
+#include "platform/TerminationSignals.h"
+
+int main(int argc, char** argv) {
+  using namespace corvane;
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kAppName));
+
+  QtMessageBoxes ownerless;
+  if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
+
+  const std::filesystem::path folder = DataFolder();
+  RegistryStore registry(folder / "registry.reg");
+  EventFile logFile(folder / "log.txt");
+  SystemClock clock;
+  StampedEventLog log(logFile, clock);
+  Settings settings;
+
+  QtMessageBoxes boxes;
+  CDlgMain dialog(settings, registry, log, boxes);
+
+  const int signalFd = TerminationSignalFd();
+  QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+  signalNotifier.setEnabled(signalFd >= 0);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog, [&dialog, signalFd] {
+    DrainTerminationSignals(signalFd);
+    dialog.reject();
+  });
+
+  dialog.exec();
+  StopSocketLibrary();
+  return 0;
+}

@@ -1,0 +1,163 @@
+// corvane-decode on real captures agrees with gpsd's independent decode of the
+// same logs, and on a generated GSOF stream gives back what was encoded.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fixtures/TempDir.h"
+#include "tests/decode/DecodeTestSupport.h"
+#include "tests/decode/GsofBuilder.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+RunResult RunTool(const std::string& arguments, const fs::path& folder) {
+  const fs::path out = folder / "out.txt";
+  const fs::path err = folder / "err.txt";
+  const std::string command = std::string(CORVANE_BIN_DIR) + "/corvane-decode " + arguments + " >" +
+                              out.string() + " 2>" + err.string();
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
+}
+
+// The number after "name": in the tool's JSON line.
+double JsonNumber(const std::string& json, const std::string& name) {
+  const size_t at = json.find("\"" + name + "\":");
+  if (at == std::string::npos) return -999999.0;
+  return std::strtod(json.c_str() + at + name.size() + 3, nullptr);
+}
+
+// Position of each capture's last GGA as gpsd's .chk file records it (the
+// TPV with that GGA's time): gpsd status 2 (DGPS) is fix quality 2, status
+// 3 (RTK fixed) is 4, mode 1 (no fix) is 0, any other fix 1.
+struct Expected {
+  const char* file;
+  double latitude;
+  double longitude;
+  double altitude;
+  int fixQuality;
+};
+constexpr Expected kGpsdPositions[] = {
+    {"beidou-gb.log", 31.248035, 121.58738, 167.2, 1},      // 2015-03-02T05:32:33.438Z
+    {"bu353-glonass.log", 0.0, 0.0, 0.0, 0},                // 2014-05-26T08:14:29.000Z, mode 1
+    {"gr8013-w.log", 52.514809667, 13.464263667, 62.2, 1},  // 2015-06-19T18:11:43.000Z
+    {"hemi.log", 42.36372587, -71.032396678, 6.914, 1},     // 2018-09-07T19:41:00.000Z
+    {"nmea-fuzzy-cases.log", 41.575030049, -93.75059781, 280.833, 4},  // 2020-03-18T13:39:00.900Z
+    {"nmea-rtk.log", 41.575030061, -93.750597789, 280.829, 4},         // 2020-03-18T13:39:01.500Z
+    {"quectelLC79D.log", 50.040954933, 19.980476733, 245.0, 1},        // 2020-11-30T11:51:02.000Z
+    {"telit-pls83-w.log", 43.553168783, 1.460306367, 250.7, 1},        // 2025-09-04T04:35:48.000Z
+    {"ublox-lea-5q.log", 0.0, 0.0, 0.0, 0},  // 2011-02-02T00:19:09.000Z, mode 1
+    {"ublox-neo-m9n-nmea.log", 38.110501, -122.626923, 81.8, 2},      // 2020-07-11T22:38:45.000Z
+    {"ublox-zed-f9p-nmea.log", -45.8775655, 170.500111667, 14.8, 1},  // 2019-04-12T00:40:24.000Z
+};
+
+TEST(DecodeToolTest, NmeaCapturesMatchGpsd) {
+  testing::TempDir dir;
+  for (const Expected& expected : kGpsdPositions) {
+    const fs::path capture = dir.path() / expected.file;
+    std::ofstream(capture, std::ios::binary) << testing::WithoutCommentLines(
+        ReadText(fs::path(CORVANE_SOURCE_DIR) / "tests/data/nmea" / expected.file));
+    for (const char* chunk : {"", "--chunk 1 ", "--chunk 333 "}) {
+      const RunResult run =
+          RunTool(std::string("--format nmea ") + chunk + capture.string(), dir.path());
+      ASSERT_EQ(run.status, 0) << expected.file << run.err;
+      EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+      EXPECT_NEAR(JsonNumber(run.out, "Latitude"), expected.latitude, 1e-8) << expected.file;
+      EXPECT_NEAR(JsonNumber(run.out, "Longitude"), expected.longitude, 1e-8) << expected.file;
+      EXPECT_NEAR(JsonNumber(run.out, "Altitude"), expected.altitude, 1e-6) << expected.file;
+      EXPECT_EQ(JsonNumber(run.out, "FixQuality"), expected.fixQuality) << expected.file;
+    }
+  }
+}
+
+TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
+  testing::TempDir dir;
+  const testing::Bytes stream = testing::Concat(
+      {testing::GsofStream(20, 5),
+       testing::GsofReport(testing::Concat({testing::PositionRecord(-0.5, 0.25, -12.5),
+                                            testing::PositionTimeRecord(1941, 123456789, 0x03),
+                                            testing::DilutionRecord(2.5f, 1.5f, 2.0f),
+                                            testing::SigmaRecord(3.0f, 4.0f, 0.5f)}),
+                           99)});
+  const fs::path capture = dir.path() / "stream.gsof";
+  std::ofstream(capture, std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.data()),
+             static_cast<std::streamsize>(stream.size()));
+  const RunResult run = RunTool("--chunk 5 --format gsof " + capture.string(), dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string& json = run.out;
+  EXPECT_EQ(JsonNumber(json, "Latitude"), -0.5 * 57.295780490442965);
+  EXPECT_EQ(JsonNumber(json, "Longitude"), 0.25 * 57.295780490442965);
+  EXPECT_EQ(JsonNumber(json, "Altitude"), -12.5);
+  EXPECT_EQ(JsonNumber(json, "FixQuality"), 3);
+  EXPECT_EQ(JsonNumber(json, "Year"), 2017);
+  EXPECT_EQ(JsonNumber(json, "Day"), 20);
+  EXPECT_EQ(JsonNumber(json, "Hour"), 18);
+  EXPECT_EQ(JsonNumber(json, "Minute"), 17);
+  EXPECT_EQ(JsonNumber(json, "Second"), 36);
+  EXPECT_EQ(JsonNumber(json, "Pdop"), 2.5);
+  EXPECT_EQ(JsonNumber(json, "Hrms"), 5.0);
+  EXPECT_EQ(JsonNumber(json, "Vrms"), 0.5);
+  EXPECT_NE(json.find("\"LatHemisphere\":\"\",\"LonHemisphere\":\"\""), std::string::npos);
+  EXPECT_EQ(std::count(json.begin(), json.end(), '{'), 1 + 3 * 20);
+
+  // --each prints a line per changing chunk; the last is the final record.
+  const RunResult each = RunTool("--format gsof --each --chunk 64 " + capture.string(), dir.path());
+  ASSERT_EQ(each.status, 0);
+  const auto lines = std::count(each.out.begin(), each.out.end(), '\n');
+  EXPECT_GE(lines, 20);
+  EXPECT_LE(static_cast<size_t>(lines), stream.size() / 64 + 1);
+  EXPECT_EQ(each.out.substr(each.out.rfind('\n', each.out.size() - 2) + 1), json);
+}
+
+TEST(DecodeToolTest, BadArgumentsAndUnreadableFilesExitTwo) {
+  testing::TempDir dir;
+  const fs::path capture = dir.path() / "empty.log";
+  std::ofstream(capture) << "";
+  const std::string file = capture.string();
+  const std::vector<std::string> badArguments = {
+      "",
+      "--format nmea",
+      "--format sirf " + file,
+      file,
+      "--format nmea --chunk 0 " + file,
+      "--format nmea --chunk 2049 " + file,
+      "--format nmea --chunk 12x " + file,
+      "--format gsof --chunk",
+      "--format nmea --bogus " + file,
+      "--format nmea " + file + " " + file,
+      "--format nmea " + (dir.path() / "missing.log").string(),
+      "--format nmea " + dir.path().string()};
+  for (const std::string& arguments : badArguments) {
+    const RunResult run = RunTool(arguments, dir.path());
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_TRUE(run.out.empty()) << arguments;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("corvane-decode: ", 0), 0u) << run.err;
+  }
+  const RunResult empty = RunTool("--format nmea --chunk 2048 " + file, dir.path());
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(JsonNumber(empty.out, "FixQuality"), 0);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,133 @@
+#include "app/ui/CDlgMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "fixtures/QtApp.h"
+#include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/TempDir.h"
+
+namespace corvane {
+namespace {
+
+class FixedClock final : public Clock {
+ public:
+  CalendarTime LocalNow() override { return {2026, 3, 4, 5, 6, 7}; }
+  int SetUtc(const CalendarTime&) override { return EPERM; }
+};
+
+struct MainWindowFixture : ::testing::Test {
+  MainWindowFixture() { testing::EnsureQtApp(); }
+
+  QString Text(int id) { return FindControl<QLabel>(window.get(), id)->text(); }
+  QListWidget* List() { return FindControl<QListWidget>(window.get(), kIdcEventList); }
+  void Open() { window = std::make_unique<CDlgMain>(settings, registry, log, boxes); }
+
+  testing::TempDir dir;
+  RegistryStore registry{dir.path() / "registry.reg"};
+  EventFile file{dir.path() / "log.txt"};
+  FixedClock clock;
+  StampedEventLog log{file, clock};
+  testing::ScriptedMessageBoxes boxes;
+  Settings settings;
+  std::unique_ptr<CDlgMain> window;
+};
+
+TEST_F(MainWindowFixture, FirstRunShowsLabelsTitleAndStartUpLines) {
+  Open();
+  EXPECT_EQ(window->windowTitle(), "Corvane V2.5");
+  EXPECT_FALSE(window->windowIcon().isNull());
+  EXPECT_EQ(Text(kIdcCasterLabel), ":0");
+  EXPECT_EQ(Text(kIdcMountLabel), "  CMR");
+  EXPECT_EQ(Text(kIdcPortLabel), "  0");
+  ASSERT_EQ(List()->count(), 3);
+  EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] System Init.");
+  EXPECT_EQ(List()->item(2)->text(), "[ 3/ 4-05:06:07] Corvane V2.5");
+  for (int id : {1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018}) {
+    const QWidget* control = window->findChild<QWidget*>(ControlName(id));
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_TRUE(window->rect().contains(control->geometry())) << id;
+  }
+}
+
+TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
+  Settings stored;
+  stored.CasterAddress = "10.1.2.3";
+  stored.Port = 2101;
+  stored.Mount = "RTK1";
+  stored.SerialPort = "COM2";
+  stored.SerialPortRate = 38400;
+  stored.DiffType = 6;
+  ASSERT_TRUE(SaveSettings(stored, registry));
+  Open();
+  EXPECT_EQ(Text(kIdcCasterLabel), "10.1.2.3:2101");
+  EXPECT_EQ(Text(kIdcMountLabel), "RTK1  ");
+  EXPECT_EQ(Text(kIdcPortLabel), "COM2  38400");
+}
+
+TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
+  Open();
+  auto* exitButton = FindControl<QPushButton>(window.get(), kIdcExit);
+  window->show();
+  boxes.answers = {MessageResult::Cancel};
+  QTest::mouseClick(exitButton, Qt::LeftButton);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].Text, u"Do you want to exit");
+  EXPECT_EQ(boxes.shown[0].Caption, u"Prompt");
+  EXPECT_EQ(boxes.shown[0].Buttons, MessageButtons::OkCancel);
+  EXPECT_EQ(boxes.shown[0].Icon, MessageIcon::Question);
+  EXPECT_TRUE(window->isVisible());
+
+  // The OK command reaches the window even while a relay runs.
+  window->SetRunningControls(true);
+  EXPECT_FALSE(exitButton->isEnabled());
+  EXPECT_EQ(FindControl<QPushButton>(window.get(), kIdcStartStop)->text(), "Stop");
+  boxes.answers = {MessageResult::Ok};
+  window->accept();
+  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(window->result(), QDialog::Accepted);
+
+  Open();
+  window->show();
+  window->reject();  // the Cancel command: no prompt
+  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowFixture, RunningControls) {
+  Open();
+  window->SetRunningControls(true);
+  EXPECT_FALSE(FindControl<QPushButton>(window.get(), kIdcOption)->isEnabled());
+  window->SetRunningControls(false);
+  EXPECT_EQ(FindControl<QPushButton>(window.get(), kIdcStartStop)->text(), "Start");
+  EXPECT_TRUE(FindControl<QPushButton>(window.get(), kIdcStartStop)->isEnabled());
+  EXPECT_TRUE(FindControl<QPushButton>(window.get(), kIdcOption)->isEnabled());
+  EXPECT_TRUE(FindControl<QPushButton>(window.get(), kIdcExit)->isEnabled());
+}
+
+TEST_F(MainWindowFixture, AWorkerWaitsUntilItsLineIsShownOnTop) {
+  Open();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    log.LogEvent("Socket Send Error: 104");
+    returned = true;
+  });
+  // The UI thread is busy: the worker must still be waiting.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(List()->count(), 3);
+  for (int i = 0; i < 500 && !returned.load(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  worker.join();
+  EXPECT_TRUE(returned.load());
+  ASSERT_EQ(List()->count(), 4);
+  EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] Socket Send Error: 104");
+}
+
+}  // namespace
+}  // namespace corvane
