@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kAppName));
 
+  // Before the window logs its first line: a signal from then on is held in
+  // the pipe until the window's event loop reads it.
+  const int signalFd = TerminationSignalFd();
+
   QtMessageBoxes ownerless;
   if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
 
@@ -33,7 +37,6 @@ int main(int argc, char** argv) {
   QtMessageBoxes boxes;
   CDlgMain dialog(settings, registry, log, boxes);
 
-  const int signalFd = TerminationSignalFd();
   QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
   signalNotifier.setEnabled(signalFd >= 0);
   QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog, [&dialog, signalFd] {

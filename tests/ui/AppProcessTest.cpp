@@ -26,8 +26,16 @@ std::string ReadAll(const std::filesystem::path& file) {
 TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
   testing::TempDir home;
   const std::string program = std::string(CORVANE_BIN_DIR) + "/corvane";
+  // The test's own environment (sanitizer options included), with its own
+  // data folder and the offscreen platform.
   std::vector<std::string> env = {"CORVANE_HOME=" + home.path().string(),
-                                  "QT_QPA_PLATFORM=offscreen", "HOME=" + home.path().string()};
+                                  "QT_QPA_PLATFORM=offscreen"};
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (!text.starts_with("CORVANE_HOME=") && !text.starts_with("QT_QPA_PLATFORM=")) {
+      env.emplace_back(text);
+    }
+  }
   std::vector<char*> envp;
   for (auto& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
