@@ -82,12 +82,12 @@ class Simulator {
   int stdout_ = -1;
 };
 
-struct SimCase {
-  const char* type;
-  int32_t gpsBoard;
-};
+// The simulator's --type for a GPSBoard value.
+std::string SimType(int32_t gpsBoard) {
+  return gpsBoard == kBoardTrimble ? "trimble" : "novatel";
+}
 
-class GpsReceiverSimTest : public ::testing::TestWithParam<SimCase> {
+class GpsReceiverSimTest : public ::testing::TestWithParam<int32_t> {
  protected:
   void SetUp() override { setenv("CORVANE_HOME", home_.path().c_str(), 1); }
   void TearDown() override { unsetenv("CORVANE_HOME"); }
@@ -96,13 +96,13 @@ class GpsReceiverSimTest : public ::testing::TestWithParam<SimCase> {
 };
 
 TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorrections) {
-  const SimCase c = GetParam();
+  const int32_t gpsBoard = GetParam();
   const std::string commandLog = (home_.path() / "commands.txt").string();
   // A differential fix: the GSOF decoder takes an autonomous one (position
   // flags 0) as valid only north and east of 1 degree.
-  Simulator sim({"--type", c.type, "--link", (home_.path() / "dosdevices" / "com3").string(),
-                 "--lat", "-33.85", "--lon", "151.2", "--height", "40", "--quality", "2",
-                 "--command-log", commandLog});
+  Simulator sim({"--type", SimType(gpsBoard), "--link",
+                 (home_.path() / "dosdevices" / "com3").string(), "--lat", "-33.85", "--lon",
+                 "151.2", "--height", "40", "--quality", "2", "--command-log", commandLog});
   ASSERT_TRUE(sim.Ready());
 
   ScaledTimeSource time(10);
@@ -111,7 +111,7 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
   PositionFix fix;
   {
     GpsReceiver receiver(std::make_unique<SerialChannel>(time), time, clock, sinks.Sinks());
-    receiver.SelectDecoder(c.gpsBoard);
+    receiver.SelectDecoder(gpsBoard);
     ASSERT_TRUE(receiver.OpenGpsPort(3, 115200));
     ASSERT_TRUE(WaitUntil([&] { return receiver.Fix().FixQuality() >= 1; }, 15s));
     ASSERT_TRUE(WaitUntil([&] { return receiver.Fix().Snapshot().Year != 0; }, 5s));
@@ -130,7 +130,7 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
   const std::shared_ptr<SerialDevice> relay = OpenRelayPort("COM3", 115200, log);
   ASSERT_NE(relay, nullptr);
   Settings settings;
-  settings.GPSBoard = c.gpsBoard;
+  settings.GPSBoard = gpsBoard;
   settings.DiffType = kDiffRtcm32;
   settings.Coordinate = kCoordinateAutonomous;
   EXPECT_EQ(InitDiffData(relay.get(), settings, {fix.Latitude, fix.Longitude, fix.Altitude}, time,
@@ -155,16 +155,15 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
 
   std::ifstream commands(commandLog);
   const std::string logged((std::istreambuf_iterator<char>(commands)), {});
-  if (c.gpsBoard == kBoardNovAtel) {
+  if (gpsBoard == kBoardNovAtel) {
     EXPECT_NE(logged.find("fix none"), std::string::npos);
     EXPECT_NE(logged.find("fix position -33.85"), std::string::npos);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFamilies, GpsReceiverSimTest,
-                         ::testing::Values(SimCase{"novatel", kBoardNovAtel},
-                                           SimCase{"trimble", kBoardTrimble}),
-                         [](const auto& info) { return std::string(info.param.type); });
+                         ::testing::Values(kBoardNovAtel, kBoardTrimble),
+                         [](const auto& info) { return SimType(info.param); });
 
 }  // namespace
 }  // namespace corvane
