@@ -322,16 +322,5 @@ TEST(CommandSetsTest, OtherReceiverTypesGetNothing) {
   EXPECT_TRUE(time.Sleeps().empty());
 }
 
-TEST(CommandSetsTest, BaseCoordinateComesFromTheSettingsOrTheReceiver) {
-  Settings settings = NovAtelSettings(kDiffCmr);
-  const BaseCoordinate own{10.0, 20.0, 30.0};
-  const BaseCoordinate entered = SelectBaseCoordinate(settings, own);
-  EXPECT_EQ(entered.Latitude, 31.5);
-  EXPECT_EQ(entered.Longitude, -120.25);
-  EXPECT_EQ(entered.Height, 12.5);
-  settings.Coordinate = kCoordinateAutonomous;
-  EXPECT_EQ(SelectBaseCoordinate(settings, own).Height, 30.0);
-}
-
 }  // namespace
 }  // namespace corvane

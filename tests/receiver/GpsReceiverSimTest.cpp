@@ -12,8 +12,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +95,24 @@ class GpsReceiverSimTest : public ::testing::TestWithParam<int32_t> {
   testing::TempDir home_;
 };
 
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// A binary command as the simulator's command log shows it.
+std::string HexLine(const uint8_t* bytes, size_t count) {
+  std::string line = "hex";
+  char hex[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
+    line += hex;
+  }
+  return line;
+}
+
 TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorrections) {
   const int32_t gpsBoard = GetParam();
   const std::string commandLog = (home_.path() / "commands.txt").string();
@@ -119,10 +137,12 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
     EXPECT_TRUE(receiver.AdjustTime());
     receiver.CloseGpsPort();
   }
+  EXPECT_EQ(fix.FixQuality, 2);
   EXPECT_NEAR(fix.Latitude, -33.85, 1e-5);
   EXPECT_NEAR(fix.Longitude, 151.2, 1e-5);
   EXPECT_NEAR(fix.Altitude, 40.0, 1e-3);
-  EXPECT_GE(fix.Year, 2024);
+  ASSERT_EQ(clock.Set().size(), 1u);
+  EXPECT_GE(clock.Set()[0].Year, 2024);
 
   // The receiver is closed: the relay port gets the device, and the base
   // station command set makes the simulator stream its corrections.
@@ -133,9 +153,8 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
   settings.GPSBoard = gpsBoard;
   settings.DiffType = kDiffRtcm32;
   settings.Coordinate = kCoordinateAutonomous;
-  EXPECT_EQ(InitDiffData(relay.get(), settings, {fix.Latitude, fix.Longitude, fix.Altitude}, time,
-                         sinks.Sinks().Console),
-            1);
+  const BaseCoordinate base{fix.Latitude, fix.Longitude, fix.Altitude};
+  EXPECT_EQ(InitDiffData(relay.get(), settings, base, time, sinks.Sinks().Console), 1);
   // A read waits for its first byte; closing the port at the deadline wakes it.
   std::atomic<bool> done{false};
   std::thread deadline([&] {
@@ -153,12 +172,31 @@ TEST_P(GpsReceiverSimTest, SimulatedReceiverReachesAValidPositionAndStreamsCorre
   deadline.join();
   EXPECT_GT(received, 12u) << "no correction data after the base-station commands";
 
-  std::ifstream commands(commandLog);
-  const std::string logged((std::istreambuf_iterator<char>(commands)), {});
+  // What the receiver was told, in order: the position-output commands (and
+  // "fix none" for the NovAtel type), possibly repeated by the retry worker,
+  // and at the end the base-station set.
+  const std::vector<std::string> commands = Lines(commandLog);
+  std::vector<std::string> opening;
+  std::vector<std::string> baseSet;
   if (gpsBoard == kBoardNovAtel) {
-    EXPECT_NE(logged.find("fix none"), std::string::npos);
-    EXPECT_NE(logged.find("fix position -33.85"), std::string::npos);
+    opening = {"unlogall",           "unlogall",
+               "unlogall",           "unlogall",
+               "log gpgga ontime 1", "log gpgga ontime 1",
+               "log gprmc ontime 1", "log gprmc ontime 1",
+               "fix none",           "fix none"};
+    baseSet = {"unlogall", "unlogall", "fix position -33.8500000 151.2000000 40.0000"};
+    for (const DiffLogLine& line : DiffLogLines(kDiffRtcm32)) baseSet.emplace_back(line.Command);
+  } else {
+    opening = {"hex 17 00 02 00 64 11 00 00 00 03 00 01 00 07 08 0a 00 05 00 22 00 00 00 b9 03",
+               "hex 17 00 02 00 64 11 01 00 00 03 00 01 00 07 08 0a 00 03 00 02 00 00 00 98 03",
+               "hex 17 00 02 00 64 11 03 00 00 03 00 01 00 07 08 0a 00 03 00 01 00 00 00 99 03"};
+    uint8_t packet[kBasePacketSize];
+    BuildBasePacket(packet, sizeof packet, base.Latitude, base.Longitude, base.Height);
+    baseSet = {HexLine(PreludePacket.data(), PreludePacket.size()), HexLine(packet, sizeof packet)};
   }
+  ASSERT_GE(commands.size(), opening.size() + baseSet.size());
+  EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + opening.size()), opening);
+  EXPECT_EQ(std::vector<std::string>(commands.end() - baseSet.size(), commands.end()), baseSet);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFamilies, GpsReceiverSimTest,

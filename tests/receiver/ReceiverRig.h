@@ -105,11 +105,9 @@ class FakeChannel final : public SerialChannel {
     std::lock_guard lock(mutex_);
     return open_ ? device_ : nullptr;
   }
-  bool Open(int port, uint32_t baudRate) override {
+  bool Open(int port, uint32_t) override {
     std::lock_guard lock(mutex_);
-    ++opens_;
     lastPort_ = port;
-    lastBaudRate_ = baudRate;
     open_ = openSucceeds.load();
     return open_;
   }
@@ -155,10 +153,6 @@ class FakeChannel final : public SerialChannel {
     for (const Written& write : Writes()) lines.push_back(write.Bytes);
     return lines;
   }
-  int Opens() const {
-    std::lock_guard lock(mutex_);
-    return opens_;
-  }
   int Stops() const {
     std::lock_guard lock(mutex_);
     return stops_;
@@ -177,10 +171,8 @@ class FakeChannel final : public SerialChannel {
   std::shared_ptr<SerialDevice> device_;
   mutable std::mutex mutex_;
   bool open_ = false;
-  int opens_ = 0;
   int stops_ = 0;
   int lastPort_ = 0;
-  uint32_t lastBaudRate_ = 0;
   std::vector<Millis> stopTimes_;
   std::vector<Written> writes_;
   std::string pending_;
