@@ -85,7 +85,7 @@ bool GpsReceiver::OpenGpsPort(int port, uint32_t baudRate) {
     channel_->Stop();
     return false;
   }
-  if (boardType_ == 0 && !fixNoneSent_) {
+  if (boardType_ == kBoardNovAtel && !fixNoneSent_) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(kFixNoneLine.data());
     const auto count = static_cast<int32_t>(kFixNoneLine.size());
     channel_->Write(bytes, count);
@@ -94,10 +94,6 @@ bool GpsReceiver::OpenGpsPort(int port, uint32_t baudRate) {
     fixNoneSent_ = true;
   }
 
-  {
-    std::lock_guard lock(decodeLock_);
-    decodeQueue_.clear();
-  }
   pumpStopEvent_.Reset();
   decodeEvent_.Reset();
   decodeStop_.store(false);

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "config/Settings.h"
 #include "decode/PositionDecoder.h"
 #include "decode/PositionFix.h"
 #include "platform/Clock.h"
@@ -80,7 +81,7 @@ class GpsReceiver {
   SharedPositionFix fix_;                   // Fix
   std::unique_ptr<SerialChannel> channel_;  // Channel
   std::unique_ptr<PositionDecoder> decoder_;
-  int32_t boardType_ = 4;
+  int32_t boardType_ = kBoardTrimble;
   TimeSource& time_;
   Clock& clock_;
   DiagnosticSinks sinks_;
