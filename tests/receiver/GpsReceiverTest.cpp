@@ -169,7 +169,7 @@ TEST(GpsReceiverTest, TrimbleWithoutFixIsConfiguredThirteenTimesAndClosedByItsRe
 }
 
 TEST(GpsReceiverTest, ReceiverWithAFixBeforeTheFirstTimeoutIsConfiguredOnce) {
-  ReceiverRig rig;
+  ReceiverRig rig(100);
   rig.receiver->SelectDecoder(4);
   ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
   rig.channel->Feed("$GPGGA FIX");
