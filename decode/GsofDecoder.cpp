@@ -258,16 +258,14 @@ int32_t GsofDecoder::Decode(const uint8_t* bytes, int32_t count) {
 // examined). Data: 0 transmission number, 1 page index, 2 last page index,
 // 3 on the next slice of the report's records.
 void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
+  // Bytes that never formed a packet go oldest first. A piece is at most 2048
+  // bytes, so an overflow means more than 4096 are held and dropping 2048
+  // always makes room.
   if (streamLength_ + count > kStreamSize) {
-    if (streamLength_ <= kStreamDrop) {
-      streamLength_ = 0;
-      scanStart_ = 0;
-    } else {
-      std::memmove(stream_.data(), stream_.data() + kStreamDrop,
-                   static_cast<size_t>(streamLength_ - kStreamDrop));
-      streamLength_ -= kStreamDrop;
-      scanStart_ = std::max(0, scanStart_ - kStreamDrop);
-    }
+    std::memmove(stream_.data(), stream_.data() + kStreamDrop,
+                 static_cast<size_t>(streamLength_ - kStreamDrop));
+    streamLength_ -= kStreamDrop;
+    scanStart_ = std::max(0, scanStart_ - kStreamDrop);
   }
   std::memcpy(stream_.data() + streamLength_, bytes, static_cast<size_t>(count));
   streamLength_ += count;

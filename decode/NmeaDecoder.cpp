@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -348,13 +347,7 @@ void NmeaDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
           vrms = fix.Vrms;
           hrms = fix.Hrms;
         });
-        if (trace_ != nullptr) {
-          char line[96];
-          const int written =
-              std::snprintf(line, sizeof line, "VRMS = %.3f,HRMS = %.3f \n", vrms, hrms);
-          Trace(std::string_view(
-              line, static_cast<size_t>(std::clamp<int>(written, 0, sizeof line - 1))));
-        }
+        if (trace_ != nullptr) TraceErrors(vrms, hrms);
         break;
       }
       case SentenceType::kNone:
@@ -362,6 +355,20 @@ void NmeaDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
     }
     pos += length;
   }
+}
+
+// "VRMS = %.3f,HRMS = %.3f \n", formatted without the C locale's help: the
+// process may run under a locale with a decimal comma.
+void NmeaDecoder::TraceErrors(double vrms, double hrms) const {
+  char line[64];
+  char* at = line;
+  const auto append = [&](std::string_view text) { at = std::copy(text.begin(), text.end(), at); };
+  append("VRMS = ");
+  at = std::to_chars(at, line + sizeof line, vrms, std::chars_format::fixed, 3).ptr;
+  append(",HRMS = ");
+  at = std::to_chars(at, line + sizeof line, hrms, std::chars_format::fixed, 3).ptr;
+  append(" \n");
+  Trace(std::string_view(line, static_cast<size_t>(at - line)));
 }
 
 void NmeaDecoder::Trace(std::string_view text) const {

@@ -32,8 +32,8 @@ class NmeaDecoder final : public PositionDecoder {
  private:
   void DecodeChunk(const uint8_t* bytes, int32_t count);
   void AppendCarry(const uint8_t* bytes, int32_t count);
-  void HandleSentence(const char* sentence, int32_t length, char type);
   void Trace(std::string_view text) const;
+  void TraceErrors(double vrms, double hrms) const;
 
   SharedPositionFix& fix_;
   TimeSource& time_;

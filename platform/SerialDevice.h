@@ -49,8 +49,9 @@ class SerialDevice {
   virtual bool ClearErrors() = 0;
   // Discards both directions' buffers and aborts pending reads and writes.
   virtual bool Purge() = 0;
-  // Discards the receive buffer and aborts a pending read only.
-  virtual bool PurgeReceive() = 0;
+  // Discards the receive buffer and aborts a pending read only. A device that
+  // cannot purge one direction alone purges both.
+  virtual bool PurgeReceive() { return Purge(); }
   virtual bool ClearBreak() = 0;
 
   virtual int Read(uint8_t* buffer, int capacity) = 0;

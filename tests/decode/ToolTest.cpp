@@ -48,7 +48,8 @@ double JsonNumber(const std::string& json, const std::string& name) {
 
 // Position of each capture's last GGA as gpsd's .chk file records it (the
 // TPV with that GGA's time): gpsd status 2 (DGPS) is fix quality 2, status
-// 3 (RTK fixed) is 4, mode 1 (no fix) is 0, any other fix 1.
+// 3 (RTK fixed) is 4, mode 1 (no fix) is 0, any other fix 1. isync.log is
+// left out: its .chk ends one cycle before the last GGA (13:15:30).
 struct Expected {
   const char* file;
   double latitude;

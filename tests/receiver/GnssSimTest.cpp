@@ -251,6 +251,30 @@ TEST_F(GnssSimTest, TrimbleAnswersWithGsofAndMisbehavesOnRequest) {
             "hex 17 00 02 00 64 11 00 00 00 03 00 01 00 07 08 00 00 00 00 00 00 00 00 88 03");
 }
 
+TEST_F(GnssSimTest, NoFixThenPulledCable) {
+  SimProcess sim({"--link", Link(), "--no-fix", "3600", "--close-after", "0", "--acks"});
+  ASSERT_TRUE(sim.Started());
+  ASSERT_FALSE(sim.ReadyLine().empty());
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  Write(*port, std::string("log gpgga ontime 1\r\n"));
+  Bytes out = Collect(*port, milliseconds(4000),
+                      [](const Bytes& b) { return Contains(b, "$GPGGA") && b.back() == '\n'; });
+  const std::string text(out.begin(), out.end());
+  EXPECT_EQ(text.find("<OK\r\n[COM1]"), 0u) << text;
+  EXPECT_NE(text.find(".00,,,,,0,00,"), std::string::npos) << text;
+
+  // The first correction burst finds the cable pulled: reads fail.
+  Write(*port, std::string("log rtcm1004b ontime 1\r\n"));
+  uint8_t buffer[256];
+  const auto end = steady_clock::now() + milliseconds(4000);
+  int n = 0;
+  while (steady_clock::now() < end && (n = port->Read(buffer, sizeof buffer)) >= 0) {
+  }
+  EXPECT_EQ(n, -1);
+  EXPECT_EQ(sim.Terminate(), 0);
+}
+
 TEST(GnssSimProtocolTest, CaptureEpochsAndGsofPages) {
   std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/tests/data/rtcm3/testglo.rtcm3",
                    std::ios::binary);
