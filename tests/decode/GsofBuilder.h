@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <random>
@@ -17,108 +18,62 @@ inline void Append(Bytes& out, const Bytes& more) {
   for (uint8_t byte : more) out.push_back(byte);
 }
 
-inline void PutU16(Bytes& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
-}
-inline void PutU32(Bytes& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-inline void PutFloat(Bytes& out, float value) {
-  PutU32(out, std::bit_cast<uint32_t>(value));
-}
-inline void PutDouble(Bytes& out, double value) {
-  const auto bits = std::bit_cast<uint64_t>(value);
-  PutU32(out, static_cast<uint32_t>(bits >> 32));
-  PutU32(out, static_cast<uint32_t>(bits));
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) Append(all, part);
+  return all;
 }
 
-// (status + type + length + data) mod 256.
-inline uint8_t GsofChecksum(uint8_t status, uint8_t type, const Bytes& data) {
-  uint32_t sum = status + type + static_cast<uint32_t>(data.size());
-  for (uint8_t byte : data) sum += byte;
-  return static_cast<uint8_t>(sum);
+// The values big-endian, as every GSOF number is sent.
+template <typename... Values>
+Bytes BigEndian(Values... values) {
+  static_assert(std::endian::native == std::endian::little);
+  Bytes out;
+  const auto put = [&out](auto value) {
+    const auto bytes = std::bit_cast<std::array<uint8_t, sizeof value>>(value);
+    for (size_t i = bytes.size(); i-- > 0;) out.push_back(bytes[i]);
+  };
+  (put(values), ...);
+  return out;
 }
 
-// STX, status, type, length, data, checksum, ETX.
+// STX, status, type, length, data, checksum (status + type + length + data
+// mod 256), ETX.
 inline Bytes GsofPacket(const Bytes& data, uint8_t type = 0x40, uint8_t status = 0x28) {
-  Bytes packet;
-  for (uint8_t byte : {uint8_t{0x02}, status, type, static_cast<uint8_t>(data.size())}) {
-    packet.push_back(byte);
-  }
-  Append(packet, data);
-  packet.push_back(GsofChecksum(status, type, data));
-  packet.push_back(0x03);
-  return packet;
+  const auto length = static_cast<uint8_t>(data.size());
+  uint8_t sum = status + type + length;
+  for (uint8_t byte : data) sum += byte;
+  return Concat({{0x02, status, type, length}, data, {sum, 0x03}});
 }
 
+// Type, length, body. Record 34 above 25 satellites has a body over 255 bytes:
+// the length byte keeps only its low eight bits, as the receiver sends it.
 inline Bytes Record(uint8_t type, const Bytes& body) {
-  Bytes record;
-  record.push_back(type);
-  record.push_back(static_cast<uint8_t>(body.size()));
-  Append(record, body);
-  return record;
+  return Concat({{type, static_cast<uint8_t>(body.size())}, body});
 }
 
-inline Bytes PositionTimeRecord(uint16_t week, uint32_t timeOfWeekMs, uint8_t flags2,
-                                uint8_t satellites = 12) {
-  Bytes body;
-  PutU32(body, timeOfWeekMs);
-  PutU16(body, week);
-  body.push_back(satellites);
-  body.push_back(0x03);  // first flags byte
-  body.push_back(flags2);
-  body.push_back(0);  // initialisation counter
-  return Record(1, body);
+inline Bytes PositionTimeRecord(uint16_t week, uint32_t timeOfWeekMs, uint8_t flags2) {
+  // 12 satellites, first flags byte 3, initialisation counter 0.
+  return Record(1, BigEndian(timeOfWeekMs, week, uint8_t{12}, uint8_t{3}, flags2, uint8_t{0}));
 }
 
 inline Bytes PositionRecord(double latRadians, double lonRadians, double height) {
-  Bytes body;
-  PutDouble(body, latRadians);
-  PutDouble(body, lonRadians);
-  PutDouble(body, height);
-  return Record(2, body);
+  return Record(2, BigEndian(latRadians, lonRadians, height));
 }
 
-inline Bytes DilutionRecord(float pdop, float hdop, float vdop, float tdop = 1.0f) {
-  Bytes body;
-  for (float value : {pdop, hdop, vdop, tdop}) PutFloat(body, value);
-  return Record(9, body);
+inline Bytes DilutionRecord(float pdop, float hdop, float vdop) {
+  return Record(9, BigEndian(pdop, hdop, vdop, 1.0f));
 }
 
 // The 38-byte position sigma record; only east, north and up are read.
 inline Bytes SigmaRecord(float east, float north, float up) {
-  Bytes body;
-  for (float value : {0.5f, east, north, 0.0f, up, 0.0f, 0.0f, 0.0f, 1.0f}) PutFloat(body, value);
-  PutU16(body, 1);
-  return Record(12, body);
+  return Record(12, BigEndian(0.5f, east, north, 0.0f, up, 0.0f, 0.0f, 0.0f, 1.0f, uint16_t{1}));
 }
 
-struct GsofSatellite {
-  uint8_t Prn = 0;
-  uint8_t System = 0;
-  uint8_t Flags = 0;
-  uint8_t Elevation = 0;
-  uint16_t Azimuth = 0;
-  uint8_t Snr1x4 = 0;
-  uint8_t Snr2x4 = 0;
-};
-
-// Record 34; above 25 satellites the length byte keeps only the low eight
-// bits of the body length, as the receiver sends it.
-inline Bytes SatelliteRecord(const std::vector<GsofSatellite>& satellites) {
-  Bytes body = {static_cast<uint8_t>(satellites.size())};
-  for (const GsofSatellite& sat : satellites) {
-    for (uint8_t byte : {sat.Prn, sat.System, sat.Flags, uint8_t{0}, sat.Elevation})
-      body.push_back(byte);
-    PutU16(body, sat.Azimuth);
-    for (uint8_t byte : {sat.Snr1x4, sat.Snr2x4, uint8_t{0}}) body.push_back(byte);
-  }
-  Bytes record;
-  record.push_back(34);
-  record.push_back(static_cast<uint8_t>(body.size() & 0xFF));
-  Append(record, body);
-  return record;
+// One 10-byte entry of record 34; the signal-to-noise ratios are in quarter dB.
+inline Bytes Satellite(uint8_t prn, uint8_t system, uint8_t flags, uint8_t elevation,
+                       uint16_t azimuth, uint8_t snr1x4, uint8_t snr2x4) {
+  return BigEndian(prn, system, flags, uint8_t{0}, elevation, azimuth, snr1x4, snr2x4, uint8_t{0});
 }
 
 // A report cut into pages of at most `pageBytes` record bytes (up to 252),
@@ -127,21 +82,12 @@ inline Bytes GsofReport(const Bytes& records, uint8_t transmission, size_t pageB
   const size_t pages = std::max<size_t>(1, (records.size() + pageBytes - 1) / pageBytes);
   Bytes stream;
   for (size_t page = 0; page < pages; ++page) {
-    Bytes data;
-    data.push_back(transmission);
-    data.push_back(static_cast<uint8_t>(page));
-    data.push_back(static_cast<uint8_t>(pages - 1));
-    const size_t end = std::min(records.size(), (page + 1) * pageBytes);
-    for (size_t i = page * pageBytes; i < end; ++i) data.push_back(records[i]);
+    Bytes data = {transmission, static_cast<uint8_t>(page), static_cast<uint8_t>(pages - 1)};
+    for (size_t i = page * pageBytes; i < std::min(records.size(), (page + 1) * pageBytes); ++i)
+      data.push_back(records[i]);
     Append(stream, GsofPacket(data));
   }
   return stream;
-}
-
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) Append(all, part);
-  return all;
 }
 
 // A long receiver stream: `reports` reports, every third one a three-page
@@ -149,35 +95,24 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
 // included) between packets. Deterministic for a seed.
 inline Bytes GsofStream(int reports, uint32_t seed) {
   std::mt19937 random(seed);
-  const auto noise = [&](Bytes& out) {
-    const size_t count = random() % 40;
-    for (size_t i = 0; i < count; ++i) out.push_back(static_cast<uint8_t>(random()));
-  };
+  const auto byte = [&](uint32_t below = 256) { return static_cast<uint8_t>(random() % below); };
   Bytes stream;
   for (int n = 0; n < reports; ++n) {
-    const double lat = (random() % 2000 - 1000) / 1000.0;
-    const double lon = (random() % 6000 - 3000) / 1000.0;
-    Bytes records =
-        Concat({PositionTimeRecord(static_cast<uint16_t>(1900 + n % 100), random() % 604800000u,
-                                   static_cast<uint8_t>(random() % 16)),
-                PositionRecord(lat, lon, (random() % 100000) / 100.0),
-                DilutionRecord(static_cast<float>(random() % 90) / 10.0f, 1.0f, 2.0f),
-                SigmaRecord(static_cast<float>(random() % 100) / 100.0f, 0.5f, 0.75f)});
+    Bytes records = Concat({PositionTimeRecord(1900 + n % 100, random() % 604800000u, byte(16)),
+                            PositionRecord(byte() / 128.0 - 1.0, byte() / 40.0 - 3.0, byte() * 3.5),
+                            DilutionRecord(byte(90) / 10.0f, 1.0f, 2.0f),
+                            SigmaRecord(byte(100) / 100.0f, 0.5f, 0.75f)});
     size_t pageBytes = 248;
     if (n % 3 == 0) {
-      std::vector<GsofSatellite> satellites;
-      for (uint8_t k = 0; k < 30; ++k) {
-        satellites.push_back({static_cast<uint8_t>(k + 1), static_cast<uint8_t>(random() % 6),
-                              static_cast<uint8_t>(random()), static_cast<uint8_t>(random() % 90),
-                              static_cast<uint16_t>(random() % 360), static_cast<uint8_t>(random()),
-                              static_cast<uint8_t>(random())});
+      Bytes satellites = {30};
+      for (uint8_t k = 1; k <= 30; ++k) {
+        Append(satellites, Satellite(k, byte(6), byte(), byte(90), random() % 360, byte(), byte()));
       }
-      records = Concat({records, SatelliteRecord(satellites)});
+      Append(records, Record(34, satellites));
       pageBytes = (records.size() + 2) / 3;
     }
-    const Bytes report = GsofReport(records, static_cast<uint8_t>(n), pageBytes);
-    noise(stream);
-    Append(stream, report);
+    for (uint32_t noise = random() % 40; noise > 0; --noise) stream.push_back(byte());
+    Append(stream, GsofReport(records, static_cast<uint8_t>(n), pageBytes));
   }
   return stream;
 }

@@ -3,40 +3,30 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "fixtures/TempDir.h"
 #include "tests/decode/DecodeTestSupport.h"
 #include "tests/decode/GsofBuilder.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 struct RunResult {
-  int status = -1;
+  int status;
   std::string out;
   std::string err;
 };
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-RunResult RunTool(const std::string& arguments, const fs::path& folder) {
-  const fs::path out = folder / "out.txt";
-  const fs::path err = folder / "err.txt";
-  const std::string command = std::string(CORVANE_BIN_DIR) + "/corvane-decode " + arguments + " >" +
-                              out.string() + " 2>" + err.string();
+// corvane-decode with `arguments`, its output kept in `folder`.
+RunResult RunTool(const std::string& arguments, const std::filesystem::path& folder) {
+  const std::string out = (folder / "out.txt").string();
+  const std::string err = (folder / "err.txt").string();
+  const std::string command =
+      std::string(CORVANE_BIN_DIR) + "/corvane-decode " + arguments + " >" + out + " 2>" + err;
   const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(out), ReadFileBytes(err)};
 }
 
 // The number after "name": in the tool's JSON line.
@@ -72,86 +62,73 @@ constexpr Expected kGpsdPositions[] = {
 };
 
 TEST(DecodeToolTest, NmeaCapturesMatchGpsd) {
-  testing::TempDir dir;
+  TempDir dir;
   for (const Expected& expected : kGpsdPositions) {
-    const fs::path capture = dir.path() / expected.file;
-    std::ofstream(capture, std::ios::binary) << testing::WithoutCommentLines(
-        ReadText(fs::path(CORVANE_SOURCE_DIR) / "tests/data/nmea" / expected.file));
+    SCOPED_TRACE(expected.file);
+    const std::string capture = (dir.path() / expected.file).string();
+    std::ofstream(capture) << ReadCapture(std::string("tests/data/nmea/") + expected.file);
     for (const char* chunk : {"", "--chunk 1 ", "--chunk 333 "}) {
-      const RunResult run =
-          RunTool(std::string("--format nmea ") + chunk + capture.string(), dir.path());
-      ASSERT_EQ(run.status, 0) << expected.file << run.err;
+      const RunResult run = RunTool(std::string("--format nmea ") + chunk + capture, dir.path());
+      ASSERT_EQ(run.status, 0) << run.err;
       EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
-      EXPECT_NEAR(JsonNumber(run.out, "Latitude"), expected.latitude, 1e-8) << expected.file;
-      EXPECT_NEAR(JsonNumber(run.out, "Longitude"), expected.longitude, 1e-8) << expected.file;
-      EXPECT_NEAR(JsonNumber(run.out, "Altitude"), expected.altitude, 1e-6) << expected.file;
-      EXPECT_EQ(JsonNumber(run.out, "FixQuality"), expected.fixQuality) << expected.file;
+      EXPECT_NEAR(JsonNumber(run.out, "Latitude"), expected.latitude, 1e-8);
+      EXPECT_NEAR(JsonNumber(run.out, "Longitude"), expected.longitude, 1e-8);
+      EXPECT_NEAR(JsonNumber(run.out, "Altitude"), expected.altitude, 1e-6);
+      EXPECT_EQ(JsonNumber(run.out, "FixQuality"), expected.fixQuality);
     }
   }
 }
 
 TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
-  testing::TempDir dir;
-  const testing::Bytes stream = testing::Concat(
-      {testing::GsofStream(20, 5),
-       testing::GsofReport(testing::Concat({testing::PositionRecord(-0.5, 0.25, -12.5),
-                                            testing::PositionTimeRecord(1941, 123456789, 0x03),
-                                            testing::DilutionRecord(2.5f, 1.5f, 2.0f),
-                                            testing::SigmaRecord(3.0f, 4.0f, 0.5f)}),
-                           99)});
-  const fs::path capture = dir.path() / "stream.gsof";
-  std::ofstream(capture, std::ios::binary)
-      .write(reinterpret_cast<const char*>(stream.data()),
-             static_cast<std::streamsize>(stream.size()));
-  const RunResult run = RunTool("--chunk 5 --format gsof " + capture.string(), dir.path());
+  TempDir dir;
+  const Bytes stream =
+      Concat({GsofStream(20, 5),
+              GsofReport(Concat({PositionRecord(-0.5, 0.25, -12.5),
+                                 PositionTimeRecord(1941, 123456789, 0x03),
+                                 DilutionRecord(2.5f, 1.5f, 2.0f), SigmaRecord(3.0f, 4.0f, 0.5f)}),
+                         99)});
+  const std::string capture = (dir.path() / "stream.gsof").string();
+  std::ofstream(capture, std::ios::binary) << std::string(stream.begin(), stream.end());
+  const RunResult run = RunTool("--chunk 5 --format gsof " + capture, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string& json = run.out;
-  EXPECT_EQ(JsonNumber(json, "Latitude"), -0.5 * 57.295780490442965);
-  EXPECT_EQ(JsonNumber(json, "Longitude"), 0.25 * 57.295780490442965);
-  EXPECT_EQ(JsonNumber(json, "Altitude"), -12.5);
-  EXPECT_EQ(JsonNumber(json, "FixQuality"), 3);
-  EXPECT_EQ(JsonNumber(json, "Year"), 2017);
-  EXPECT_EQ(JsonNumber(json, "Day"), 20);
-  EXPECT_EQ(JsonNumber(json, "Hour"), 18);
-  EXPECT_EQ(JsonNumber(json, "Minute"), 17);
-  EXPECT_EQ(JsonNumber(json, "Second"), 36);
-  EXPECT_EQ(JsonNumber(json, "Pdop"), 2.5);
-  EXPECT_EQ(JsonNumber(json, "Hrms"), 5.0);
-  EXPECT_EQ(JsonNumber(json, "Vrms"), 0.5);
-  EXPECT_NE(json.find("\"LatHemisphere\":\"\",\"LonHemisphere\":\"\""), std::string::npos);
-  EXPECT_EQ(std::count(json.begin(), json.end(), '{'), 1 + 3 * 20);
+  const std::pair<const char*, double> fields[] = {{"Latitude", -0.5 * 57.295780490442965},
+                                                   {"Longitude", 0.25 * 57.295780490442965},
+                                                   {"Altitude", -12.5},
+                                                   {"FixQuality", 3},
+                                                   {"Year", 2017},
+                                                   {"Day", 20},
+                                                   {"Hour", 18},
+                                                   {"Minute", 17},
+                                                   {"Second", 36},
+                                                   {"Pdop", 2.5},
+                                                   {"Hrms", 5.0},
+                                                   {"Vrms", 0.5}};
+  for (const auto& [name, value] : fields) EXPECT_EQ(JsonNumber(run.out, name), value) << name;
+  EXPECT_NE(run.out.find("\"LatHemisphere\":\"\",\"LonHemisphere\":\"\""), std::string::npos);
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '{'), 1 + 3 * 20);
 
   // --each prints a line per changing chunk; the last is the final record.
-  const RunResult each = RunTool("--format gsof --each --chunk 64 " + capture.string(), dir.path());
+  const RunResult each = RunTool("--format gsof --each --chunk 64 " + capture, dir.path());
   ASSERT_EQ(each.status, 0);
   const auto lines = std::count(each.out.begin(), each.out.end(), '\n');
   EXPECT_GE(lines, 20);
   EXPECT_LE(static_cast<size_t>(lines), stream.size() / 64 + 1);
-  EXPECT_EQ(each.out.substr(each.out.rfind('\n', each.out.size() - 2) + 1), json);
+  EXPECT_EQ(each.out.substr(each.out.rfind('\n', each.out.size() - 2) + 1), run.out);
 }
 
 TEST(DecodeToolTest, BadArgumentsAndUnreadableFilesExitTwo) {
-  testing::TempDir dir;
-  const fs::path capture = dir.path() / "empty.log";
-  std::ofstream(capture) << "";
-  const std::string file = capture.string();
-  const std::vector<std::string> badArguments = {
-      "",
-      "--format nmea",
-      "--format sirf " + file,
-      file,
-      "--format nmea --chunk 0 " + file,
-      "--format nmea --chunk 2049 " + file,
-      "--format nmea --chunk 12x " + file,
-      "--format gsof --chunk",
-      "--format nmea --bogus " + file,
-      "--format nmea " + file + " " + file,
-      "--format nmea " + (dir.path() / "missing.log").string(),
-      "--format nmea " + dir.path().string()};
-  for (const std::string& arguments : badArguments) {
+  TempDir dir;
+  const std::string file = (dir.path() / "empty.log").string();
+  std::ofstream{file};
+  for (const std::string& arguments : std::vector<std::string>{
+           "", "--format nmea", "--format sirf " + file, file, "--format nmea --chunk 0 " + file,
+           "--format nmea --chunk 2049 " + file, "--format nmea --chunk 12x " + file,
+           "--format gsof --chunk", "--format nmea --bogus " + file,
+           "--format nmea " + file + " " + file, "--format nmea " + file + ".missing",
+           "--format nmea " + dir.path().string()}) {
     const RunResult run = RunTool(arguments, dir.path());
     EXPECT_EQ(run.status, 2) << arguments;
-    EXPECT_TRUE(run.out.empty()) << arguments;
+    EXPECT_EQ(run.out, "") << arguments;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;
     EXPECT_EQ(run.err.rfind("corvane-decode: ", 0), 0u) << run.err;
   }
@@ -161,4 +138,4 @@ TEST(DecodeToolTest, BadArgumentsAndUnreadableFilesExitTwo) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing
