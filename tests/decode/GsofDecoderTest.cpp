@@ -6,28 +6,20 @@
 #include "tests/decode/DecodeTestSupport.h"
 #include "tests/decode/GsofBuilder.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::Bytes;
-using testing::Concat;
-using testing::DilutionRecord;
-using testing::GsofReport;
-using testing::PositionRecord;
-using testing::PositionTimeRecord;
-using testing::Record;
 
 constexpr double kDegrees = GsofDecoder::kDegreesPerRadian;
 
 class GsofTest : public ::testing::Test {
  protected:
   PositionFix Decode(const Bytes& bytes, size_t chunk = 2048) {
-    testing::Feed(decoder, bytes, chunk);
+    Feed(decoder, bytes, chunk);
     return fix.Snapshot();
   }
-  testing::VirtualTimeSource time;
+  VirtualTimeSource time;
   SharedPositionFix fix;
-  GsofDecoder decoder{fix, time, testing::RecordTrace};
+  GsofDecoder decoder{fix, time, RecordTrace};
 };
 
 TEST_F(GsofTest, SinglePageReportInRecordOrder) {
@@ -62,7 +54,7 @@ TEST_F(GsofTest, MultiPageReportIsWalkedAtItsLastPage) {
 
   // A page past the last one walks the held report again without appending.
   fix.Modify([](PositionFix& held) { held.Vdop = 0.0; });
-  EXPECT_EQ(Decode(testing::GsofPacket({8, 3, 2, 9, 1, 0})).Vdop, 3.0);
+  EXPECT_EQ(Decode(GsofPacket({8, 3, 2, 9, 1, 0})).Vdop, 3.0);
   EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
 }
 
@@ -74,7 +66,7 @@ TEST_F(GsofTest, PageThatDoesNotFitIsDropped) {
   EXPECT_EQ(fix.Snapshot(), PositionFix{});
 }
 
-TEST_F(GsofTest, PacketSplitBeforeItsChecksumOrItsEtx) {
+TEST_F(GsofTest, PacketsSplitCorruptedOrAmidNoise) {
   const Bytes packet = GsofReport(PositionTimeRecord(1929, 576000000, 0x01), 1);
   const auto checksum = packet.end() - 2;
   EXPECT_EQ(Decode(Bytes(packet.begin(), checksum)).Year, 0);
@@ -92,16 +84,15 @@ TEST_F(GsofTest, PacketSplitBeforeItsChecksumOrItsEtx) {
   EXPECT_EQ(decoder.StreamLength(), 1);
   Decode(packet);
   EXPECT_EQ(decoder.StreamLength(), 0);
-}
 
-TEST_F(GsofTest, CorruptedPacketIsPassedOverAndNoiseDropped) {
+  // A corrupted packet, another packet type and noise are passed over.
   Bytes bad = GsofReport(PositionTimeRecord(1941, 0, 0x07), 1);
   bad[10] ^= 0x01;
   const Bytes good = GsofReport(PositionTimeRecord(1929, 525600000, 0x01), 2);
   const Bytes noise = {0x55, 0x02, 0x41, 0x00, 0x02, 0x00};
-  const Bytes otherType = testing::GsofPacket({0, 0, 0, 1, 10}, 0x41);
-  const PositionFix f = Decode(Concat({noise, bad, otherType, good, noise}));
-  EXPECT_EQ(std::tuple(f.Year, f.Hour, f.FixQuality), std::tuple(2016, 10, 2));
+  const Bytes otherType = GsofPacket({0, 0, 0, 1, 10}, 0x41);
+  const PositionFix passed = Decode(Concat({noise, bad, otherType, good, noise}));
+  EXPECT_EQ(std::tuple(passed.Year, passed.Hour, passed.FixQuality), std::tuple(2016, 10, 2));
   EXPECT_EQ(decoder.StreamLength(), static_cast<int32_t>(noise.size()));
   // The trailing noise went with the next consumed packet.
   Decode(good);
@@ -115,12 +106,12 @@ TEST_F(GsofTest, StreamBufferOverflowRule) {
   EXPECT_EQ(decoder.StreamLength(), 4452);
 
   GsofDecoder second(fix, time);
-  for (size_t chunk : {1500, 2048}) testing::Feed(second, Bytes(chunk, 0x55));
+  for (size_t chunk : {1500, 2048}) Feed(second, Bytes(chunk, 0x55));
   EXPECT_EQ(second.StreamLength(), 3548);
-  for (size_t chunk : {2048, 600}) testing::Feed(second, Bytes(chunk, 0x55));
+  for (size_t chunk : {2048, 600}) Feed(second, Bytes(chunk, 0x55));
   EXPECT_EQ(second.StreamLength(), 4148);
   // Noise alone never grows past the buffer, whatever the chunking.
-  testing::Feed(second, Bytes(100000, 0x02), 333);
+  Feed(second, Bytes(100000, 0x02), 333);
   EXPECT_LE(second.StreamLength(), GsofDecoder::kStreamSize);
 }
 
@@ -144,21 +135,19 @@ TEST_F(GsofTest, WeekAndTimeOfWeekToCalendar) {
   EXPECT_GT(GpsWeekToCalendar(65535, 0xFFFFFFFFu).Year, 3000);
 }
 
+// The flags table, then held coordinates both above 1 degree make any flags
+// a valid position; exactly 1.0 is not above.
 TEST_F(GsofTest, FixQualityTableAndCoordinateOverride) {
-  const std::pair<uint8_t, int32_t> table[] = {{0x00, 0}, {0x01, 2}, {0x03, 3}, {0x07, 4},
-                                               {0x04, 1}, {0x05, 1}, {0x06, 0}, {0x0B, 0},
-                                               {0xF1, 2}, {0x0C, 1}};
-  for (const auto& [flags, quality] : table) {
-    EXPECT_EQ(FixQualityFromFlags(flags), quality) << int{flags};
-  }
-  // Held coordinates both above 1 degree make any flags a valid position;
-  // exactly 1.0 is not above.
   const struct {
     double lat, lon;
     uint8_t flags;
     int32_t quality;
-  } cases[] = {{-33.9, 151.2, 0x00, 0}, {31.2, 121.5, 0x00, 1},  {-33.9, 151.2, 0x07, 4},
-               {31.2, 121.5, 0x07, 1},  {31.2, -121.5, 0x07, 4}, {1.0, 121.5, 0x00, 0}};
+  } cases[] = {{0, 0, 0x00, 0},         {0, 0, 0x01, 2},         {0, 0, 0x03, 3},
+               {0, 0, 0x07, 4},         {0, 0, 0x04, 1},         {0, 0, 0x05, 1},
+               {0, 0, 0x06, 0},         {0, 0, 0x0B, 0},         {0, 0, 0xF1, 2},
+               {0, 0, 0x0C, 1},         {-33.9, 151.2, 0x00, 0}, {31.2, 121.5, 0x00, 1},
+               {-33.9, 151.2, 0x07, 4}, {31.2, 121.5, 0x07, 1},  {31.2, -121.5, 0x07, 4},
+               {1.0, 121.5, 0x00, 0}};
   for (const auto& c : cases) {
     fix.Modify([&](PositionFix& held) {
       held.Latitude = c.lat;
@@ -170,8 +159,8 @@ TEST_F(GsofTest, FixQualityTableAndCoordinateOverride) {
 }
 
 TEST_F(GsofTest, RadiansAndSinglePrecisionSigma) {
-  const PositionFix f = Decode(GsofReport(
-      Concat({PositionRecord(0.5, -0.25, 45.125), testing::SigmaRecord(0.1f, 0.2f, 0.3f)}), 1));
+  const PositionFix f = Decode(
+      GsofReport(Concat({PositionRecord(0.5, -0.25, 45.125), SigmaRecord(0.1f, 0.2f, 0.3f)}), 1));
   EXPECT_EQ(std::tuple(f.Latitude, f.Longitude, f.Altitude),
             std::tuple(28.647890245221483, -0.25 * 57.295780490442965, 45.125));
   // Squared and summed in single precision; in double it would be 0.22360679774997899.
@@ -183,21 +172,17 @@ TEST_F(GsofTest, RadiansAndSinglePrecisionSigma) {
 Bytes Satellites(uint8_t count, uint8_t system) {
   Bytes entries;
   for (uint8_t k = 0; k < count; ++k) {
-    testing::Append(entries, testing::Satellite(k + 1, system, k % 2 ? 0x40 : 0x3F, 200 + k,
-                                                300 + k, 4 * 45 + 3, 4 * 30 + 1));
+    Append(entries,
+           Satellite(k + 1, system, k % 2 ? 0x40 : 0x3F, 200 + k, 300 + k, 4 * 45 + 3, 4 * 30 + 1));
   }
   return entries;
 }
 
 TEST_F(GsofTest, SatelliteDetailWithThirtySatellites) {
   // GPS, GLONASS, BeiDou, systems 3 and 4 (not kept), SBAS (kept with GPS).
-  const Bytes record34 = Record(34, Concat({{30},
-                                            Satellites(12, 0),
-                                            Satellites(8, 2),
-                                            Satellites(5, 5),
-                                            Satellites(2, 3),
-                                            Satellites(1, 4),
-                                            Satellites(2, 1)}));
+  const Bytes entries = Concat({Satellites(12, 0), Satellites(8, 2), Satellites(5, 5),
+                                Satellites(2, 3), Satellites(1, 4), Satellites(2, 1)});
+  const Bytes record34 = Record(34, Concat({{30}, entries}));
   ASSERT_EQ(record34.size(), 303u);
   ASSERT_EQ(record34[1], 45);
   const PositionFix f = Decode(GsofReport(Concat({record34, DilutionRecord(9.0f, 8.0f, 7.0f)}), 1));
@@ -231,33 +216,30 @@ TEST_F(GsofTest, ShortAndTruncatedRecordsStayInBounds) {
   EXPECT_EQ(Decode(GsofReport(Concat({DilutionRecord(6.0f, 6.0f, 6.0f), cut}), 2)).Pdop, 6.0);
   // A lone type byte and a payload of three bytes change nothing.
   Decode(GsofReport(Bytes{9}, 3));
-  EXPECT_EQ(Decode(testing::GsofPacket({1, 0, 0})).Pdop, 6.0);
-}
+  EXPECT_EQ(Decode(GsofPacket({1, 0, 0})).Pdop, 6.0);
 
-TEST_F(GsofTest, EmptyInputIsTraced) {
-  testing::tracedLines.clear();
+  // No bytes at all are traced.
+  tracedLines.clear();
   const uint8_t byte = 0;
-  EXPECT_EQ(decoder.Decode(nullptr, 10), 0);
-  EXPECT_EQ(decoder.Decode(&byte, 0), 0);
-  EXPECT_EQ(testing::tracedLines,
-            std::vector<std::string>(2, "Decoder -- Decoder Input InValid Para \n"));
+  EXPECT_EQ(decoder.Decode(nullptr, 10) + decoder.Decode(&byte, 0), 0);
+  EXPECT_EQ(tracedLines, std::vector<std::string>(2, "Decoder -- Decoder Input InValid Para \n"));
 }
 
 // A long stream of single- and three-page reports with noise between the
 // packets decodes to the same record whatever the chunk size.
 TEST(GsofStreamTest, GeneratedStreamDecodesAlikeInEveryChunking) {
   const Bytes stream =
-      Concat({testing::GsofStream(150, 11),
+      Concat({GsofStream(150, 11),
               GsofReport(Concat({PositionRecord(0.5, 2.0, 321.5), PositionTimeRecord(1941, 0, 0x07),
                                  DilutionRecord(1.25f, 0.5f, 0.75f)}),
                          200)});
   ASSERT_GT(stream.size(), 30000u);
-  EXPECT_EQ(testing::FirstDifferingChunk<GsofDecoder>(stream), 0u);
-  const PositionFix f = testing::DecodeInChunks<GsofDecoder>(stream, 2048);
+  EXPECT_EQ(FirstDifferingChunk<GsofDecoder>(stream), 0u);
+  const PositionFix f = DecodeInChunks<GsofDecoder>(stream, 2048);
   EXPECT_EQ(std::tuple(f.Latitude, f.Altitude, f.FixQuality, f.Day, f.Pdop),
             std::tuple(0.5 * kDegrees, 321.5, 1, 19, 1.25));
   EXPECT_GT(f.SatsInView, 0);
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -11,10 +11,8 @@
 #include "tests/decode/DecodeTestSupport.h"
 #include "tools/decode/PositionJson.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::Feed;
 
 constexpr std::string_view kGga =
     "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
@@ -50,7 +48,7 @@ class NmeaTest : public ::testing::Test {
     Feed(decoder, text, chunk);
     return fix.Snapshot();
   }
-  testing::VirtualTimeSource time;
+  VirtualTimeSource time;
   SharedPositionFix fix;
   NmeaDecoder decoder{fix, time};
 };
@@ -98,7 +96,7 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.input.substr(0, 80));
-    testing::VirtualTimeSource time;
+    VirtualTimeSource time;
     SharedPositionFix fix;
     NmeaDecoder decoder(fix, time);
     Feed(decoder, row.input, row.input.size());
@@ -195,11 +193,11 @@ TEST(NmeaCaptureTest, CapturesDecodeAlikeInEveryChunking) {
     for (const auto& entry : std::filesystem::directory_iterator(
              std::filesystem::path(CORVANE_SOURCE_DIR) / "tests/data" / folder)) {
       SCOPED_TRACE(entry.path());
-      const std::string capture = testing::ReadCapture(entry.path());
+      const std::string capture = ReadCapture(entry.path());
       ASSERT_FALSE(capture.empty());
       ++files;
-      EXPECT_EQ(testing::FirstDifferingChunk<NmeaDecoder>(capture), 0u);
-      withPosition += testing::DecodeInChunks<NmeaDecoder>(capture, 2048).Latitude != 0.0;
+      EXPECT_EQ(FirstDifferingChunk<NmeaDecoder>(capture), 0u);
+      withPosition += DecodeInChunks<NmeaDecoder>(capture, 2048).Latitude != 0.0;
     }
   }
   EXPECT_GE(files, 22);
@@ -207,32 +205,31 @@ TEST(NmeaCaptureTest, CapturesDecodeAlikeInEveryChunking) {
 }
 
 TEST(NmeaTraceTest, TraceLinesInOrder) {
-  testing::VirtualTimeSource time;
+  VirtualTimeSource time;
   SharedPositionFix fix;
-  NmeaDecoder decoder(fix, time, testing::RecordTrace);
-  testing::tracedLines.clear();
+  NmeaDecoder decoder(fix, time, RecordTrace);
+  tracedLines.clear();
   Feed(decoder, std::string(kGga) +
                     "$GPGSV,1,1,01,05,40,083,46*4A\r\n$GLGSV,1,1,01,65,40,083,46*4A\r\n"
                     "$BDGSV,1,1,01,65,40,083,46*4A\r\n$GNGSV,1,1,01,65,40,083,46*4A\r\n"
                     "$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*39\r\n$GNGSA,A,3,65,,*39\r\n"
                     "$GNGSA,A,3,40,,*39\r\n$GPRMC,1,A,,,,,,,010120,,*00\r\n"
                     "$GPGST,1,1,1,1,1,3.0,4.0,1.25*00\r\n$GPVTG,1*00\r\n");
-  EXPECT_EQ(testing::tracedLines,
-            (std::vector<std::string>{"GGA\n", "GSV\n", "Get GPGSV\n", "GSV\n", "Get GLGSV\n",
-                                      "GSV\n", "Get BDGSV\n", "GSV\n", "GSA\n", "Get GPGSA\n",
-                                      "GSA\n", "Get GLGSA\n", "GSA\n", "RMC\n", "GST\n",
-                                      "VRMS = 1.250,HRMS = 5.000 \n"}));
+  EXPECT_EQ(tracedLines, (std::vector<std::string>{
+                             "GGA\n", "GSV\n", "Get GPGSV\n", "GSV\n", "Get GLGSV\n", "GSV\n",
+                             "Get BDGSV\n", "GSV\n", "GSA\n", "Get GPGSA\n", "GSA\n", "Get GLGSA\n",
+                             "GSA\n", "RMC\n", "GST\n", "VRMS = 1.250,HRMS = 5.000 \n"}));
 }
 
 // Receiver type 4 gets the GSOF decoder, any other the NMEA one; each writes
 // its receiver's commands with its pauses, and the record outlives them.
 TEST(DecoderSelectionTest, EachDecoderConfiguresItsReceiver) {
-  testing::VirtualTimeSource time;
+  VirtualTimeSource time;
   SharedPositionFix fix;
   for (int32_t board : {0, 1, 3, 5, -1}) {
     EXPECT_NE(dynamic_cast<NmeaDecoder*>(MakePositionDecoder(board, fix, time).get()), nullptr);
   }
-  testing::RecordingWriter writer;
+  RecordingWriter writer;
   auto nmea = MakePositionDecoder(0, fix, time);
   EXPECT_TRUE(nmea->ConfigureReceiver(writer));
   Feed(*nmea, kGga);
@@ -263,7 +260,7 @@ TEST(DecoderSelectionTest, EachDecoderConfiguresItsReceiver) {
 // Readers on another thread see each GGA whole: its hour, hemispheres and
 // coordinate signs always come from the same sentence.
 TEST(SharedPositionFixTest, ReadersSeeWholeSentences) {
-  testing::VirtualTimeSource time;
+  VirtualTimeSource time;
   SharedPositionFix fix;
   NmeaDecoder decoder(fix, time);
   std::atomic<bool> done{false};
@@ -282,4 +279,4 @@ TEST(SharedPositionFixTest, ReadersSeeWholeSentences) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

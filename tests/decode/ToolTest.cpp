@@ -40,14 +40,8 @@ double JsonNumber(const std::string& json, const std::string& name) {
 // TPV with that GGA's time): gpsd status 2 (DGPS) is fix quality 2, status
 // 3 (RTK fixed) is 4, mode 1 (no fix) is 0, any other fix 1. isync.log is
 // left out: its .chk ends one cycle before the last GGA (13:15:30).
-struct Expected {
-  const char* file;
-  double latitude;
-  double longitude;
-  double altitude;
-  int fixQuality;
-};
-constexpr Expected kGpsdPositions[] = {
+// File, latitude, longitude, altitude, fix quality.
+constexpr std::tuple<const char*, double, double, double, int> kGpsdPositions[] = {
     {"beidou-gb.log", 31.248035, 121.58738, 167.2, 1},      // 2015-03-02T05:32:33.438Z
     {"bu353-glonass.log", 0.0, 0.0, 0.0, 0},                // 2014-05-26T08:14:29.000Z, mode 1
     {"gr8013-w.log", 52.514809667, 13.464263667, 62.2, 1},  // 2015-06-19T18:11:43.000Z
@@ -63,18 +57,18 @@ constexpr Expected kGpsdPositions[] = {
 
 TEST(DecodeToolTest, NmeaCapturesMatchGpsd) {
   TempDir dir;
-  for (const Expected& expected : kGpsdPositions) {
-    SCOPED_TRACE(expected.file);
-    const std::string capture = (dir.path() / expected.file).string();
-    std::ofstream(capture) << ReadCapture(std::string("tests/data/nmea/") + expected.file);
+  for (const auto& [file, latitude, longitude, altitude, fixQuality] : kGpsdPositions) {
+    SCOPED_TRACE(file);
+    const std::string capture = (dir.path() / file).string();
+    std::ofstream(capture) << ReadCapture(std::string("tests/data/nmea/") + file);
     for (const char* chunk : {"", "--chunk 1 ", "--chunk 333 "}) {
       const RunResult run = RunTool(std::string("--format nmea ") + chunk + capture, dir.path());
       ASSERT_EQ(run.status, 0) << run.err;
       EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
-      EXPECT_NEAR(JsonNumber(run.out, "Latitude"), expected.latitude, 1e-8);
-      EXPECT_NEAR(JsonNumber(run.out, "Longitude"), expected.longitude, 1e-8);
-      EXPECT_NEAR(JsonNumber(run.out, "Altitude"), expected.altitude, 1e-6);
-      EXPECT_EQ(JsonNumber(run.out, "FixQuality"), expected.fixQuality);
+      EXPECT_NEAR(JsonNumber(run.out, "Latitude"), latitude, 1e-8);
+      EXPECT_NEAR(JsonNumber(run.out, "Longitude"), longitude, 1e-8);
+      EXPECT_NEAR(JsonNumber(run.out, "Altitude"), altitude, 1e-6);
+      EXPECT_EQ(JsonNumber(run.out, "FixQuality"), fixQuality);
     }
   }
 }
