@@ -45,6 +45,7 @@ class FixedText {
   char* data() { return bytes_.data(); }
 
   friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const FixedText& a, const FixedText& b) { return a.view() == b.view(); }
 
  private:
   std::array<char, Capacity> bytes_{};

@@ -49,6 +49,8 @@ struct Settings {
   double BaseLat = 0.0;  // decimal degrees, as entered
   double BaseLon = 0.0;  // decimal degrees, as entered
   double BaseH = 0.0;    // metres, as entered
+
+  bool operator==(const Settings&) const = default;
 };
 
 // Reads every value of the key in the fixed order; stops at the first value

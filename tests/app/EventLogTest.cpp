@@ -85,12 +85,6 @@ TEST(StartupTest, SocketFailuresShowTheirBoxAndEnd) {
 }
 
 TEST(StartupTest, StatusLabels) {
-  Settings first;
-  StatusLabels labels = FormatStatusLabels(first);
-  EXPECT_EQ(labels.Caster, ":0");
-  EXPECT_EQ(labels.Mount, "  CMR");
-  EXPECT_EQ(labels.Port, "  0");
-
   Settings settings;
   settings.CasterAddress = "10.0.0.1";
   settings.Port = 2101;
