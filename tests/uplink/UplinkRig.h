@@ -1,0 +1,242 @@
+// Test parts for the uplink: a scripted relay port, a real socket that records
+// and can fail its sends, a loopback listener standing in for the caster, and
+// a child program whose output a test can wait for. Every wait has a
+// deadline, so a fault fails the test instead of hanging it.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/Settings.h"
+#include "platform/SerialDevice.h"
+#include "platform/TcpSocket.h"
+
+namespace corvane::testing {
+
+using namespace std::chrono_literals;
+
+// Polls until the condition holds; false after five seconds.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// Reads until what came holds `text`, the peer closed, or five seconds passed;
+// returns all that came.
+inline std::string ReadUntil(int fd, std::string_view text) {
+  std::string received;
+  char chunk[4096];
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (received.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, 20) <= 0) continue;
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    received.append(chunk, static_cast<size_t>(n));
+  }
+  return received;
+}
+
+inline sockaddr_in Loopback(uint16_t port) {
+  return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
+// A listener on 127.0.0.1 at a port the kernel picks; `peer` is the
+// connection it accepted last.
+struct Listener {
+  Listener() {
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~Listener() {
+    ::close(peer);
+    ::close(fd);
+  }
+  bool Accept(int milliseconds = 5000) {
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, milliseconds) > 0) peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    return peer >= 0;
+  }
+
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int peer = -1;
+  uint16_t port = 0;
+};
+
+inline Settings CasterAt(uint16_t port, std::string_view password = "pw",
+                         std::string_view mount = "M") {
+  Settings settings;
+  settings.CasterAddress = "127.0.0.1";
+  settings.Port = port;
+  settings.PassWord = password;
+  settings.Mount = mount;
+  return settings;
+}
+
+// A relay port reading a script: each Read returns the next step, its bytes or
+// a failure with its error. With the script used up a Read waits for Close, as
+// a silent port does, or with `repeat` (set before the reader starts) returns
+// the last step again, as a streaming receiver does.
+class ScriptedPort final : public SerialDevice {
+ public:
+  void Add(std::string bytes, int error = 0) {
+    std::lock_guard lock(mutex_);
+    script_.push_back({std::move(bytes), error});
+    changed_.notify_all();
+  }
+  // Waits until `count` reads have begun (the last one may still wait).
+  bool AwaitReads(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 5s, [&] { return reads_ >= count; });
+  }
+
+  bool SetLineState(const LineState&) override { return true; }
+  bool GetTimeouts(SerialTimeouts&) override { return true; }
+  bool SetTimeouts(const SerialTimeouts&) override { return true; }
+  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
+  bool ClearErrors() override { return ++clearErrors > 0; }
+  bool Purge() override { return true; }
+  bool ClearBreak() override { return true; }
+  int Write(const uint8_t*, int count) override { return count; }
+  int Read(uint8_t* buffer, int capacity) override {
+    std::unique_lock lock(mutex_);
+    ++reads_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !open_ || !script_.empty(); });
+    const Step step = open_ ? script_.front() : Step{{}, kAborted};
+    if (open_ && (!repeat || script_.size() > 1)) script_.pop_front();
+    lastError_ = step.error;
+    if (step.error != 0) return -1;
+    const int count = std::min(capacity, static_cast<int>(step.bytes.size()));
+    std::copy_n(step.bytes.data(), count, buffer);
+    return count;
+  }
+  void Close() override {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+    changed_.notify_all();
+  }
+  bool IsOpen() const override { return open_; }
+  int LastError() const override { return lastError_; }
+
+  bool repeat = false;
+  std::atomic<int> clearErrors{0};
+
+ private:
+  struct Step {
+    std::string bytes;
+    int error;
+  };
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Step> script_;
+  std::atomic<bool> open_ = true;
+  std::atomic<int> lastError_ = 0;
+  int reads_ = 0;
+};
+
+// A real TCP socket that records each send as one piece, so a test sees how
+// the bytes were split. Set its faults before the sender starts; read Sends()
+// on the thread that sends or after Join.
+class RecordingSocket final : public StreamSocket {
+ public:
+  int sendLimit = 0;  // most bytes one send takes; 0: no limit
+  int failFrom = -1;  // every send from the one with this index (0 = first) fails
+  int failError = 0;  // with this error
+
+  bool Create() override { return real_.Create(); }
+  bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
+  int Send(const uint8_t* bytes, int count) override {
+    if (failFrom >= 0 && static_cast<int>(sends_.size()) >= failFrom) {
+      sends_.emplace_back();
+      lastError_ = failError;
+      return -1;
+    }
+    const int sent = real_.Send(bytes, sendLimit > 0 ? std::min(count, sendLimit) : count);
+    sends_.emplace_back(reinterpret_cast<const char*>(bytes),
+                        static_cast<size_t>(std::max(sent, 0)));
+    return sent;
+  }
+  void Shutdown() override { real_.Shutdown(); }
+  void Close() override { real_.Close(); }
+  bool IsValid() const override { return real_.IsValid(); }
+  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
+  const std::vector<std::string>& Sends() const { return sends_; }
+
+ private:
+  TcpSocket real_;
+  std::vector<std::string> sends_;
+  int lastError_ = 0;
+};
+
+// A program with its standard output on a pipe and its standard error
+// dropped; killed and reaped at the end at the latest.
+struct ChildProcess {
+  explicit ChildProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {  // only async-signal-safe calls from here to exec
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    output = fds[0];
+  }
+  ~ChildProcess() {
+    Stop(SIGKILL);
+    ::close(output);
+  }
+  pid_t Pid() const { return pid; }
+  // What came up to the first LF (or more); empty when nothing came in 5 s.
+  std::string ReadLine() { return ReadUntil(output, "\n"); }
+  // True when a line holding `text` came within 5 s.
+  bool AwaitLine(std::string_view text) {
+    return ReadUntil(output, text).find(text) != std::string::npos;
+  }
+  // Signals the program and reaps it: its exit status, or -1 when it did not
+  // exit normally within five seconds.
+  int Stop(int signal = SIGTERM) {
+    int status = 0;
+    if (pid <= 0 || ::kill(pid, signal) != 0 ||
+        !Eventually([&] { return ::waitpid(pid, &status, WNOHANG) != 0; })) {
+      return -1;
+    }
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  pid_t pid = -1;
+  int output = -1;
+};
+
+}  // namespace corvane::testing
