@@ -32,7 +32,7 @@
 #include "platform/PseudoTerminal.h"
 #include "receiver/RelayPort.h"
 #include "uplink/CasterHandshake.h"
-#include "uplink/ChildProcess.h"
+#include "uplink/UplinkRig.h"
 #include "uplink/Relay.h"
 
 namespace corvane {
