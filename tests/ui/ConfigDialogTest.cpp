@@ -141,7 +141,7 @@ TEST(OptionDialog, SavesValidAddressesAsTypedAndRefusesOthersChangingNothing) {
   for (auto [typed, accepted, reshown, octets] :
        std::vector<Row>{{"...", true, "0.0.0.0", {0, 0, 0, 0}},
                         {"1.2.3.4.5", true, "1.2.3.4", {1, 2, 3, 4}},
-                        {" 1.2.3.4", true, "1.2.3.4", {1, 2, 3, 4}},
+                        {" 255.255.255.255", true, "255.255.255.255", {255, 255, 255, 255}},
                         {"1.2.3.", true, "1.2.3.0", {1, 2, 3, 0}},
                         {"10.0.0.1x", true, "10.0.0.1", {10, 0, 0, 1}},
                         {"1.2.3", false, "9.8.7.6", {9, 8, 7, 6}},
