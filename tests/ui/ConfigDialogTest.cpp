@@ -1,54 +1,210 @@
-// The Config dialog on real widgets: its template, its opening, the enabling
-// of the coordinate controls, and the Save steps with their refusals and the
-// one registry write, answered through scripted message boxes.
+// The configuration dialogs on real widgets, answered through scripted
+// message boxes: the Option dialog's opening and Save with the address check,
+// the Config dialog's opening, the enabling of its coordinate controls, its
+// Save steps with their refusals and the one registry write, and the main
+// window's Option button that runs it.
 #include <gtest/gtest.h>
 
-#include <QEvent>
-#include <QGroupBox>
-#include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <tuple>
 
-#include "DialogDriver.h"
+#include "app/ui/CDlgMain.h"
 #include "config/ui/CDlgConfig.h"
 #include "config/ui/CDlgOption.h"
+#include "config/ui/DialogTemplate.h"
+#include "fixtures/Files.h"
+#include "fixtures/QtApp.h"
+#include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/TempDir.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-using testing::Click;
-using testing::Control;
-using testing::DialogBench;
+using Option = CDlgOption;
+using Config = CDlgConfig;
 
-QString Text(const QWidget* dialog, int id) {
-  if (auto* list = qobject_cast<QComboBox*>(Control<QWidget>(dialog, id))) {
-    return list->currentText();
+struct DialogBench {
+  DialogBench() { EnsureQtApp(); }
+
+  TempDir dir;
+  RegistryStore registry{dir.path() / "registry.reg"};
+  Settings settings;
+  ScriptedMessageBoxes boxes;
+
+  // The settings as the next start would load them from the file.
+  Settings Reloaded() const {
+    RegistryStore fresh(registry.File());
+    Settings loaded;
+    LoadSettings(loaded, fresh);
+    return loaded;
   }
-  return Control<QLineEdit>(dialog, id)->text();
+};
+
+template <typename T = QWidget>
+T* Control(const QWidget* dialog, int id) {
+  T* control = FindControl<T>(dialog, id);
+  EXPECT_NE(control, nullptr) << id;
+  return control;
 }
-void Select(const QWidget* dialog, int id, int index) {
+
+inline void Click(const QWidget* dialog, int id) {
+  QTest::mouseClick(Control<QAbstractButton>(dialog, id), Qt::LeftButton);
+}
+inline void Type(const QWidget* dialog, std::initializer_list<std::pair<int, QString>> texts) {
+  for (const auto& [id, text] : texts) Control<QLineEdit>(dialog, id)->setText(text);
+}
+inline void Select(const QWidget* dialog, int id, int index) {
   Control<QComboBox>(dialog, id)->setCurrentIndex(index);
 }
-bool Checked(const QWidget* dialog, int id) {
-  return Control<QRadioButton>(dialog, id)->isChecked();
+// What an edit or a drop-down list shows.
+inline QString Text(const QWidget* dialog, int id) {
+  if (auto* list = qobject_cast<QComboBox*>(Control(dialog, id))) return list->currentText();
+  return Control<QLineEdit>(dialog, id)->text();
+}
+
+// Runs `action` on the modal dialog of type T as soon as it is the active
+// modal window, polling for about five seconds; then closes whatever else is
+// modal, so that no test hangs.
+template <typename T, typename Action>
+void WhenModal(Action action, int polls = 500) {
+  QTimer::singleShot(10, [action, polls] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* dialog = qobject_cast<T*>(modal)) return action(dialog);
+    if (polls > 0) return WhenModal<T>(action, polls - 1);
+    if (modal != nullptr) modal->close();
+  });
+}
+
+QStringList OptionShown(const QWidget* dialog) {
+  QStringList shown;
+  for (int id = Option::kIdSerialPort; id <= Option::kIdInterval; ++id) shown << Text(dialog, id);
+  return shown;
+}
+
+TEST(OptionDialog, OpensWithTheSettingsAndSavesEveryFieldAsTypedWithinItsLimit) {
+  DialogBench bench;
+  Option first(bench.settings, bench.boxes);
+  EXPECT_EQ(OptionShown(&first), QStringList({"", "", "0.0.0.0", "0", "", "", "4", "0"}));
+  bench.settings.SerialPort = "COM3";  // must be overwritten by the empty lists
+  bench.settings.SerialPortRate = 9600;
+  first.show();
+  // The edits take what survives a save and a reload.
+  QTest::keyClicks(Control(&first, Option::kIdMount), QString(40, QLatin1Char('m')));
+  Type(&first, {{Option::kIdPassword, QString(40, QChar(0x20AC))},
+                {Option::kIdCasterAddress, "1.2.3.4." + QString(30, QLatin1Char('5'))}});
+  Click(&first, Option::kIdSave);
+  EXPECT_EQ(first.result(), QDialog::Accepted);
+  EXPECT_FALSE(std::filesystem::exists(bench.registry.File()));
+  ASSERT_TRUE(SaveSettings(bench.settings, bench.registry));
+  for (const Settings& saved : {bench.settings, bench.Reloaded()}) {
+    EXPECT_EQ(std::tuple(saved.SerialPort.view(), saved.SerialPortRate), std::tuple("", 0));
+    EXPECT_EQ(saved.Mount.view(), std::string(32, 'm'));
+    EXPECT_EQ(saved.PassWord.view(), std::string(32, '\x80'));  // the euro sign in 1252
+    EXPECT_EQ(saved.CasterAddress.view(), "1.2.3.4.55555555");
+  }
+
+  bench.settings.SerialPort = "COM9";
+  bench.settings.SerialPortRate = 2400;  // not in the list: no selection
+  Option dialog(bench.settings, bench.boxes);
+  EXPECT_EQ(OptionShown(&dialog),
+            QStringList({"COM9", "", "1.2.3.4", "0", QString(32, QChar(0x20AC)),
+                         QString(32, QLatin1Char('m')), "4", "0"}));
+  EXPECT_EQ(Control<QLineEdit>(&dialog, Option::kIdPassword)->echoMode(), QLineEdit::Normal);
+  dialog.show();
+  // An interval that is not a whole number is taken as 0.
+  Type(&dialog, {{Option::kIdCasterAddress, "192.168.1.20"},
+                 {Option::kIdPort, "70000"},
+                 {Option::kIdRetry, " -3 "},
+                 {Option::kIdInterval, "5s"},
+                 {Option::kIdPassword, ""},
+                 {Option::kIdMount, ""}});
+  Select(&dialog, Option::kIdSerialPort, 3);
+  Select(&dialog, Option::kIdBaudRate, 5);
+  Click(&dialog, Option::kIdSave);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  const Settings& saved = bench.settings;
+  EXPECT_EQ(saved.CasterOctets, (std::array<int32_t, 4>{192, 168, 1, 20}));
+  EXPECT_EQ(std::tie(saved.Port, saved.ReConnect_Times, saved.Interval, saved.SerialPortRate),
+            std::tuple(70000, -3, 0, 115200));
+  EXPECT_EQ(std::tuple(saved.PassWord.view(), saved.Mount.view(), saved.SerialPort.view()),
+            std::tuple("", "", "COM4"));
+  EXPECT_TRUE(bench.boxes.shown.empty());
+}
+
+TEST(OptionDialog, SavesValidAddressesAsTypedAndRefusesOthersChangingNothing) {
+  using Row = std::tuple<const char*, bool, const char*, std::array<int32_t, 4>>;
+  for (auto [typed, accepted, reshown, octets] :
+       std::vector<Row>{{"...", true, "0.0.0.0", {0, 0, 0, 0}},
+                        {"1.2.3.4.5", true, "1.2.3.4", {1, 2, 3, 4}},
+                        {" 255.255.255.255", true, "255.255.255.255", {255, 255, 255, 255}},
+                        {"1.2.3.", true, "1.2.3.0", {1, 2, 3, 0}},
+                        {"10.0.0.1x", true, "10.0.0.1", {10, 0, 0, 1}},
+                        {"1.2.3", false, "9.8.7.6", {9, 8, 7, 6}},
+                        {"256.1.1.1", false, "9.8.7.6", {9, 8, 7, 6}},
+                        {"-1.0.0.0", false, "9.8.7.6", {9, 8, 7, 6}},
+                        {"1.2.3.300", false, "9.8.7.6", {9, 8, 7, 6}},
+                        {"", false, "9.8.7.6", {9, 8, 7, 6}},
+                        {"1.2.3.9999999999", false, "9.8.7.6", {9, 8, 7, 6}}}) {
+    SCOPED_TRACE(typed);
+    DialogBench bench;
+    bench.settings.CasterAddress = "9.8.7.6";
+    bench.settings.CasterOctets = {9, 8, 7, 6};
+    bench.settings.SerialPort = "COM2";
+    Option dialog(bench.settings, bench.boxes);
+    dialog.show();
+    Type(&dialog, {{Option::kIdCasterAddress, typed},
+                   {Option::kIdMount, "changed"},
+                   {Option::kIdPort, "2101"}});
+    Select(&dialog, Option::kIdSerialPort, 5);
+    Click(&dialog, Option::kIdSave);
+    ASSERT_EQ(bench.boxes.shown.size(), accepted ? 0u : 1u);
+    if (!accepted) {
+      const ShownBox& box = bench.boxes.shown[0];
+      EXPECT_EQ(
+          std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
+          std::tuple(u"Invalid IP Address!", u"Corvane", MessageButtons::Ok, MessageIcon::None));
+      EXPECT_TRUE(dialog.isVisible());
+      EXPECT_EQ(dialog.focusWidget(), Control(&dialog, Option::kIdCasterAddress));
+      Click(&dialog, Option::kIdCancel);  // which changes nothing either
+    }
+    EXPECT_EQ(dialog.result(), accepted ? QDialog::Accepted : QDialog::Rejected);
+    const Settings& saved = bench.settings;
+    EXPECT_EQ(std::tuple(saved.CasterAddress.view(), saved.Mount.view(), saved.SerialPort.view()),
+              accepted ? std::tuple(typed, "changed", "COM6") : std::tuple("9.8.7.6", "", "COM2"));
+    EXPECT_EQ(saved.CasterOctets, octets);
+    EXPECT_EQ(saved.Port, accepted ? 2101 : 0);
+    const Option reopened(bench.settings, bench.boxes);
+    EXPECT_EQ(Text(&reopened, Option::kIdCasterAddress), reshown);
+  }
 }
 
 // Lat, Lon, H, NS, EW: the order in which they are switched.
-constexpr int kCoordinateIds[] = {1023, 1024, 1027, 1025, 1026};
+constexpr int kCoordinateIds[] = {Config::kIdLat, Config::kIdLon, Config::kIdHeight, Config::kIdNs,
+                                  Config::kIdEw};
 
-std::vector<bool> CoordinateControlsEnabled(const QWidget* dialog) {
-  std::vector<bool> enabled;
-  for (int id : kCoordinateIds) enabled.push_back(Control<QWidget>(dialog, id)->isEnabled());
-  return enabled;
+// What the dialog shows, then "A" and/or "I" for the checked radio buttons
+// and 1 or 0 for each coordinate control, enabled or not.
+QStringList Shown(const QWidget* dialog) {
+  QStringList shown{Text(dialog, Config::kIdType), Text(dialog, Config::kIdFormat)};
+  QString states;
+  if (Control<QRadioButton>(dialog, Config::kIdAutonomous)->isChecked()) states += 'A';
+  if (Control<QRadioButton>(dialog, Config::kIdInputCoordinate)->isChecked()) states += 'I';
+  for (int id : kCoordinateIds) {
+    shown << Text(dialog, id);
+    states += Control(dialog, id)->isEnabled() ? '1' : '0';
+  }
+  return shown << states;
 }
 
-// Records the ids of the controls whose enabled state changes, in order.
-class EnableRecorder final : public QObject {
- public:
+// Records the ids of the coordinate controls whose enabled state changes.
+struct EnableRecorder final : QObject {
   explicit EnableRecorder(const QWidget* dialog) {
-    for (int id : kCoordinateIds) Control<QWidget>(dialog, id)->installEventFilter(this);
+    for (int id : kCoordinateIds) Control(dialog, id)->installEventFilter(this);
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::EnabledChange) order.push_back(watched->objectName().toInt());
@@ -57,224 +213,127 @@ class EnableRecorder final : public QObject {
   std::vector<int> order;
 };
 
-TEST(ConfigDialog, BuildsItsTemplate) {
+TEST(ConfigDialog, FirstOpeningShowsZerosAndSwitchesCoordinateControlsInOrder) {
   DialogBench bench;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  EXPECT_EQ(dialog.windowTitle(), "Config");
-  EXPECT_EQ(dialog.size(),
-            DialogRect(BaseUnitsOf(QFontMetrics(dialog.font())), 0, 0, 137, 150).size());
-  testing::ExpectPlaced(&dialog, {{1019, 45, 12, 40, 37},
-                                  {1030, 88, 12, 43, 106},
-                                  {1021, 15, 43, 51, 8},
-                                  {1022, 15, 54, 64, 8},
-                                  {1023, 41, 64, 62, 12},
-                                  {1025, 104, 64, 20, 30},
-                                  {1024, 41, 77, 62, 12},
-                                  {1026, 104, 77, 20, 30},
-                                  {1027, 41, 90, 62, 12},
-                                  {1020, 43, 112, 51, 13},
-                                  {1028, 20, 134, 47, 12},
-                                  {1029, 70, 134, 47, 12}});
-  EXPECT_EQ(testing::Entries(Control<QComboBox>(&dialog, 1019)),
-            QStringList({"Trimble", "NovAtel"}));
-  EXPECT_EQ(testing::Entries(Control<QComboBox>(&dialog, 1030)),
-            QStringList({"CMR", "CMR+", "RTD", "RTCM2.3", "RTCM3.0", "RTCM3.2"}));
-  EXPECT_EQ(testing::Entries(Control<QComboBox>(&dialog, 1025)), QStringList({"N", "S"}));
-  EXPECT_EQ(testing::Entries(Control<QComboBox>(&dialog, 1026)), QStringList({"E", "W"}));
-  for (const QComboBox* list : dialog.findChildren<QComboBox*>()) {
-    EXPECT_FALSE(list->isEditable());
-  }
-  EXPECT_EQ(testing::TextsOf<QAbstractButton>(&dialog, &QAbstractButton::text),
-            QStringList({"Autonomous", "Input Coordinate", "Setup", "Save", "Cancel"}));
-  EXPECT_EQ(testing::TextsOf<QLabel>(&dialog, &QLabel::text),
-            QStringList({"Type:", "Lat:", "Lon:", "H:", "Server:"}));
-  EXPECT_EQ(testing::TextsOf<QGroupBox>(&dialog, &QGroupBox::title),
-            QStringList({"Message Type", "BaseCoordinate", "Caster"}));
-
-  // One radio group: checking one unchecks the other.
-  dialog.show();
-  Click(&dialog, CDlgConfig::kIdAutonomous);
-  EXPECT_FALSE(Checked(&dialog, CDlgConfig::kIdInputCoordinate));
-  Click(&dialog, CDlgConfig::kIdInputCoordinate);
-  EXPECT_FALSE(Checked(&dialog, CDlgConfig::kIdAutonomous));
-}
-
-TEST(ConfigDialog, FirstRunOpeningShowsZerosAndInputCoordinate) {
-  DialogBench bench;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  QStringList shown;
-  for (int id : {1019, 1030, 1023, 1024, 1027, 1025, 1026}) shown << Text(&dialog, id);
-  EXPECT_EQ(shown,
-            QStringList({"Trimble", "RTCM3.2", "0.000000000", "0.000000000", "0.000", "N", "E"}));
-  EXPECT_TRUE(Checked(&dialog, CDlgConfig::kIdInputCoordinate));
-  EXPECT_FALSE(Checked(&dialog, CDlgConfig::kIdAutonomous));
-  EXPECT_EQ(CoordinateControlsEnabled(&dialog), std::vector<bool>(5, true));
-}
-
-TEST(ConfigDialog, OpeningShowsStoredCoordinateButNotStoredTypeOrFormat) {
-  DialogBench bench;
-  bench.settings.DiffType = kDiffRtd;
-  bench.settings.Coordinate = kCoordinateAutonomous;
-  bench.settings.BaseLat = -31.123456789123;
-  bench.settings.BaseLon = 121.5;
-  bench.settings.BaseH = 12.3456;
-  bench.settings.NS = 'S';
-  bench.settings.EW = 'W';
-  // Numbers never take a locale's decimal comma.
-  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  QLocale::setDefault(QLocale::c());
-  QStringList shown;
-  for (int id : {1019, 1030, 1023, 1024, 1027, 1025, 1026}) shown << Text(&dialog, id);
-  EXPECT_EQ(shown, QStringList({"Trimble", "RTCM3.2", "-31.123456789", "121.500000000", "12.346",
-                                "S", "W"}));
-  EXPECT_TRUE(Checked(&dialog, CDlgConfig::kIdAutonomous));
-  EXPECT_FALSE(Checked(&dialog, CDlgConfig::kIdInputCoordinate));
-  EXPECT_EQ(CoordinateControlsEnabled(&dialog), std::vector<bool>(5, false));
-}
-
-TEST(ConfigDialog, RadioButtonsSwitchCoordinateControlsInOrder) {
-  DialogBench bench;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  dialog.show();
-  EnableRecorder recorder(&dialog);
-  Click(&dialog, CDlgConfig::kIdAutonomous);
-  EXPECT_EQ(CoordinateControlsEnabled(&dialog), std::vector<bool>(5, false));
-  Click(&dialog, CDlgConfig::kIdInputCoordinate);
-  EXPECT_EQ(CoordinateControlsEnabled(&dialog), std::vector<bool>(5, true));
+  Config first(bench.settings, bench.registry, bench.boxes);
+  EXPECT_EQ(Shown(&first), QStringList({"Trimble", "RTCM3.2", "0.000000000", "0.000000000", "0.000",
+                                        "N", "E", "I11111"}));
+  first.show();
+  EnableRecorder recorder(&first);
+  Click(&first, Config::kIdAutonomous);
+  EXPECT_EQ(Shown(&first).last(), "A00000");
+  Click(&first, Config::kIdInputCoordinate);
+  EXPECT_EQ(Shown(&first).last(), "I11111");
   EXPECT_EQ(recorder.order,
             std::vector<int>({1023, 1024, 1027, 1025, 1026, 1023, 1024, 1027, 1025, 1026}));
 }
 
-TEST(ConfigDialog, RefusesTypeBeforeFormatAndKeepsTheBoardAfterAFormatRefusal) {
-  DialogBench bench;
-  bench.settings.BaseLat = 7.0;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  dialog.show();
-  Select(&dialog, CDlgConfig::kIdType, 1);
-  Select(&dialog, CDlgConfig::kIdFormat, 0);
-  Control<QLineEdit>(&dialog, CDlgConfig::kIdLat)->setText("45.0");
-
-  Click(&dialog, CDlgConfig::kIdSave);  // only the type hint; the format waits
-  ASSERT_EQ(bench.boxes.shown.size(), 1u);
-  EXPECT_EQ(bench.boxes.shown[0].Text, u"This version only supports Trimble board!");
-  EXPECT_EQ(bench.boxes.shown[0].Caption, u"Hint");
-  EXPECT_EQ(bench.boxes.shown[0].Buttons, MessageButtons::Ok);
-  EXPECT_EQ(bench.boxes.shown[0].Icon, MessageIcon::Exclamation);
-  EXPECT_EQ(Text(&dialog, CDlgConfig::kIdType), "Trimble");
-  EXPECT_EQ(Text(&dialog, CDlgConfig::kIdFormat), "CMR");
-  EXPECT_EQ(bench.settings.GPSBoard, kBoardNovAtel);
-
-  Click(&dialog, CDlgConfig::kIdSave);
-  ASSERT_EQ(bench.boxes.shown.size(), 2u);
-  EXPECT_EQ(bench.boxes.shown[1].Text, u"This version only supports RTCM32!");
-  EXPECT_EQ(bench.boxes.shown[1].Caption, u"Hint");
-  EXPECT_EQ(bench.boxes.shown[1].Icon, MessageIcon::Exclamation);
-  EXPECT_EQ(Text(&dialog, CDlgConfig::kIdFormat), "RTCM3.2");
+// Clicks Save, which must refuse with `hint`, keep the dialog open and store
+// nothing but the board, which is taken before the format is checked.
+void ExpectRefusal(DialogBench& bench, const Config& dialog, std::u16string_view hint,
+                   int32_t board) {
+  const Settings before = bench.settings;
+  const std::string stored = ReadFileBytes(bench.registry.File());
+  Click(&dialog, Config::kIdSave);
+  ASSERT_FALSE(bench.boxes.shown.empty());
+  const ShownBox& box = bench.boxes.shown.back();
+  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
+            std::tuple(hint, u"Hint", MessageButtons::Ok, MessageIcon::Exclamation));
   EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(bench.settings.GPSBoard, kBoardTrimble);
-  EXPECT_EQ(bench.settings.DiffType, kDiffCmr);
-  EXPECT_EQ(bench.settings.BaseLat, 7.0);
-  EXPECT_FALSE(std::filesystem::exists(bench.registryFile));
-
-  Click(&dialog, CDlgConfig::kIdSave);
-  EXPECT_EQ(bench.boxes.shown.size(), 2u);
-  EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_FALSE(dialog.isVisible());
-  const Settings reloaded = bench.Reloaded();
-  EXPECT_EQ(reloaded.GPSBoard, kBoardTrimble);
-  EXPECT_EQ(reloaded.DiffType, kDiffRtcm32);
-  EXPECT_EQ(reloaded.BaseLat, 45.0);
+  const Settings& after = bench.settings;
+  EXPECT_EQ(std::tie(after.GPSBoard, after.DiffType, after.Coordinate, after.BaseLat),
+            std::tie(board, before.DiffType, before.Coordinate, before.BaseLat));
+  EXPECT_EQ(ReadFileBytes(bench.registry.File()), stored);
 }
 
-TEST(ConfigDialog, SavesInputCoordinateAsShownAndReadBack) {
+TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAutonomous) {
   DialogBench bench;
   bench.settings.BaseH = 12.3456;
-  bench.settings.BaseLon = 3.25;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  dialog.show();
-  Control<QLineEdit>(&dialog, CDlgConfig::kIdLat)->setText(" -31.5abc");
-  Select(&dialog, CDlgConfig::kIdNs, 1);
-  Click(&dialog, CDlgConfig::kIdSave);
-
-  ASSERT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(bench.settings.Coordinate, kCoordinateInput);
-  EXPECT_EQ(bench.settings.BaseLat, -31.5);
-  EXPECT_EQ(bench.settings.BaseLon, 3.25);
-  EXPECT_EQ(bench.settings.BaseH, 12.346);
-  EXPECT_EQ(bench.settings.NS, 'S');
-  EXPECT_EQ(bench.settings.EW, 'E');
-  const auto stored = bench.registry.ReadValue(kSettingsKey, "BaseH");
-  ASSERT_TRUE(stored.has_value());
-  EXPECT_EQ(stored->Bytes,
-            std::vector<uint8_t>({'1', 0, '2', 0, '.', 0, '3', 0, '4', 0, '6', 0, '0', 0}));
-  EXPECT_EQ(bench.Reloaded().BaseH, 12.346);
-
-  CDlgConfig again(bench.settings, bench.registry, bench.boxes);
-  again.show();
-  Control<QLineEdit>(&again, CDlgConfig::kIdLat)->setText("north");
-  Click(&again, CDlgConfig::kIdSave);
-  EXPECT_EQ(bench.settings.BaseLat, 0.0);
-}
-
-TEST(ConfigDialog, AutonomousKeepsTheOldCoordinates) {
-  DialogBench bench;
-  bench.settings.BaseLat = 1.5;
-  bench.settings.BaseLon = 2.5;
-  bench.settings.BaseH = 3.5;
-  CDlgConfig dialog(bench.settings, bench.registry, bench.boxes);
-  dialog.show();
-  for (int id : {CDlgConfig::kIdLat, CDlgConfig::kIdLon, CDlgConfig::kIdHeight}) {
-    Control<QLineEdit>(&dialog, id)->setText("10");
+  Config input(bench.settings, bench.registry, bench.boxes);
+  input.show();
+  Select(&input, Config::kIdType, 1);
+  Select(&input, Config::kIdFormat, 0);
+  Type(&input, {{Config::kIdLat, " -31.5abc"}, {Config::kIdLon, "east"}});
+  Select(&input, Config::kIdNs, 1);
+  // Both wrong: only the type hint.
+  ExpectRefusal(bench, input, u"This version only supports Trimble board!", kBoardNovAtel);
+  ExpectRefusal(bench, input, u"This version only supports RTCM32!", kBoardTrimble);
+  Click(&input, Config::kIdSave);
+  EXPECT_EQ(input.result(), QDialog::Accepted);
+  for (const Settings& saved : {bench.settings, bench.Reloaded()}) {
+    EXPECT_EQ(std::tie(saved.GPSBoard, saved.DiffType, saved.Coordinate),
+              std::tuple(kBoardTrimble, kDiffRtcm32, kCoordinateInput));
+    EXPECT_EQ(std::tie(saved.BaseLat, saved.BaseLon, saved.BaseH, saved.NS, saved.EW),
+              std::tuple(-31.5, 0.0, 12.346, 'S', 'E'));
   }
-  Select(&dialog, CDlgConfig::kIdNs, 1);
-  Click(&dialog, CDlgConfig::kIdAutonomous);
-  Click(&dialog, CDlgConfig::kIdSave);
 
-  ASSERT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(bench.settings.Coordinate, kCoordinateAutonomous);
-  EXPECT_EQ(bench.settings.BaseLat, 1.5);
-  EXPECT_EQ(bench.settings.BaseLon, 2.5);
-  EXPECT_EQ(bench.settings.BaseH, 3.5);
-  EXPECT_EQ(bench.settings.NS, '\0');
-  EXPECT_EQ(bench.Reloaded().Coordinate, kCoordinateAutonomous);
+  Config autonomous(bench.settings, bench.registry, bench.boxes);
+  autonomous.show();
+  Select(&autonomous, Config::kIdType, 1);
+  Type(&autonomous, {{Config::kIdLat, "10"}, {Config::kIdLon, "10"}, {Config::kIdHeight, "10"}});
+  Select(&autonomous, Config::kIdNs, 0);
+  Click(&autonomous, Config::kIdAutonomous);
+  ExpectRefusal(bench, autonomous, u"This version only supports Trimble board!", kBoardTrimble);
+  Click(&autonomous, Config::kIdSave);
+  EXPECT_EQ(autonomous.result(), QDialog::Accepted);
+  EXPECT_EQ(bench.boxes.shown.size(), 3u);
+  for (const Settings& kept : {bench.settings, bench.Reloaded()}) {
+    EXPECT_EQ(std::tie(kept.Coordinate, kept.BaseLat, kept.BaseLon, kept.BaseH, kept.NS),
+              std::tuple(kCoordinateAutonomous, -31.5, 0.0, 12.346, 'S'));
+  }
+
+  // The opening shows the stored coordinate, never in a locale's decimal
+  // comma, but not the stored type or format.
+  bench.settings.GPSBoard = kBoardNovAtel;
+  bench.settings.DiffType = kDiffRtd;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  Config stored(bench.settings, bench.registry, bench.boxes);
+  QLocale::setDefault(QLocale::c());
+  EXPECT_EQ(Shown(&stored), QStringList({"Trimble", "RTCM3.2", "-31.500000000", "0.000000000",
+                                         "12.346", "S", "E", "A00000"}));
 }
 
-TEST(ConfigDialog, OptionSaveReachesTheRegistryOnlyThroughConfigSave) {
+struct FixedClock final : Clock {
+  CalendarTime LocalNow() override { return {2026, 12, 6, 21, 0, 0}; }
+  int SetUtc(const CalendarTime&) override { return 0; }
+};
+
+TEST(OptionButton, RunsConfigAndRefreshesLabelsWhateverItsOutcome) {
   DialogBench bench;
   bench.settings.Mount = "OLD";
   ASSERT_TRUE(SaveSettings(bench.settings, bench.registry));
-  auto setup = [&](const char* mount) {
-    auto ran = testing::WhenModal<CDlgOption>([mount](CDlgOption* option) {
-      Control<QLineEdit>(option, CDlgOption::kIdMount)->setText(mount);
-      Control<QComboBox>(option, CDlgOption::kIdBaudRate)->setCurrentIndex(3);
-      Click(option, CDlgOption::kIdSave);
+  EventFile file(bench.dir.path() / "log.txt");
+  FixedClock clock;
+  StampedEventLog log(file, clock);
+  CDlgMain window(bench.settings, bench.registry, log, bench.boxes);
+  window.show();
+  EXPECT_EQ(Control<QLabel>(&window, kIdcMountLabel)->text(), "OLD  CMR");
+
+  // Option saved through Setup, then Config cancelled or saved: the labels
+  // follow memory, and only the Config Save writes the file.
+  using Row = std::tuple<const char*, int, const char*, const char*, int, const char*>;
+  for (auto [mount, end, label, storedMount, storedRate, storedAddress] :
+       {Row{"RTK1", Config::kIdCancel, "RTK1  CMR", "OLD", 0, ""},
+        Row{"RTK2", Config::kIdSave, "RTK2  RTCM32", "RTK2", 38400, "10.0.0.7"}}) {
+    WhenModal<Config>([mount, end](Config* config) {
+      WhenModal<Option>([mount](Option* option) {
+        Type(option, {{Option::kIdMount, mount}, {Option::kIdCasterAddress, "10.0.0.7"}});
+        Select(option, Option::kIdBaudRate, 3);
+        Click(option, Option::kIdSave);
+      });
+      Click(config, Config::kIdSetup);
+      EXPECT_TRUE(config->isVisible());
+      Click(config, end);
     });
-    return ran;
-  };
-
-  CDlgConfig cancelled(bench.settings, bench.registry, bench.boxes);
-  cancelled.show();
-  auto ran = setup("NEW");
-  Click(&cancelled, CDlgConfig::kIdSetup);
-  EXPECT_TRUE(*ran);
-  EXPECT_TRUE(cancelled.isVisible());
-  Click(&cancelled, CDlgConfig::kIdCancel);
-  EXPECT_EQ(bench.settings.Mount.view(), "NEW");
-  EXPECT_EQ(bench.settings.SerialPortRate, 38400);
-  EXPECT_EQ(bench.Reloaded().Mount.view(), "OLD");
-
-  CDlgConfig saved(bench.settings, bench.registry, bench.boxes);
-  saved.show();
-  ran = setup("NEWER");
-  Click(&saved, CDlgConfig::kIdSetup);
-  EXPECT_TRUE(*ran);
-  Click(&saved, CDlgConfig::kIdSave);
-  const Settings reloaded = bench.Reloaded();
-  EXPECT_EQ(reloaded.Mount.view(), "NEWER");
-  EXPECT_EQ(reloaded.SerialPortRate, 38400);
-  EXPECT_EQ(reloaded.CasterAddress.view(), "0.0.0.0");
+    Click(&window, kIdcOption);
+    EXPECT_EQ(Control<QLabel>(&window, kIdcMountLabel)->text(), label);
+    EXPECT_EQ(Control<QLabel>(&window, kIdcCasterLabel)->text(), "10.0.0.7:0");
+    EXPECT_EQ(bench.settings.SerialPortRate, 38400);
+    const Settings stored = bench.Reloaded();
+    EXPECT_EQ(std::tuple(stored.Mount.view(), stored.SerialPortRate, stored.CasterAddress.view()),
+              std::tuple(storedMount, storedRate, storedAddress));
+  }
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing
