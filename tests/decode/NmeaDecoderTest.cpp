@@ -84,7 +84,6 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
       {"$GPGGA,123519,4807.038,N,01131.000,E," + digits70 + ",*47\r\n",
        Gga(12, 35, 19, 2147483647, 0.0, 0.0)},
       {rmc + "230317,003.1,W*6A\r\n", {.Year = 2017, .Month = 3, .Day = 23}},
-      {rmc + "050317,003.1,W*6A\r\n", {.Year = 2017, .Month = 3, .Day = 5}},
       {gst + "3.0,4.0,120.0*6A\r\n", {.Hrms = 5.0}},
       {gst + "99.0,14.2,99.99*6A\r\n", {.Vrms = 99.99}},
       {gst + "-3.0,4.0,-2.0*6A\r\n", {.Hrms = 4.0}},
@@ -246,10 +245,9 @@ TEST(DecoderSelectionTest, EachDecoderConfiguresItsReceiver) {
        0x07, 0x08, 0x0a, 0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00, 0x98, 0x03},
       {0x17, 0x00, 0x02, 0x00, 0x64, 0x11, 0x03, 0x00, 0x00, 0x03, 0x00, 0x01, 0x00,
        0x07, 0x08, 0x0a, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x99, 0x03}};
-  std::vector<std::string> commands = {"unlogall\r\n",           "unlogall\r\n",
-                                       "unlogall\r\n",           "unlogall\r\n",
-                                       "log gpgga ontime 1\r\n", "log gpgga ontime 1\r\n",
-                                       "log gprmc ontime 1\r\n", "log gprmc ontime 1\r\n"};
+  std::vector<std::string> commands(4, "unlogall\r\n");
+  commands.insert(commands.end(), 2, "log gpgga ontime 1\r\n");
+  commands.insert(commands.end(), 2, "log gprmc ontime 1\r\n");
   for (const auto& block : gsofCommands) commands.emplace_back(std::begin(block), std::end(block));
   EXPECT_EQ(writer.writes, commands);
   std::vector<Millis> pauses(8, Millis{200});
