@@ -23,15 +23,13 @@ namespace corvane::testing {
 inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
   const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
+  for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
     if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
   return true;
 }
 
 inline std::vector<uint8_t> Bytes(std::string_view text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
+  return {text.begin(), text.end()};
 }
 
 class ComLink {

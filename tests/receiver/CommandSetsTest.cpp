@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Transcript.h"
+#include "ReceiverRig.h"
 
 namespace corvane {
 namespace {

@@ -1,5 +1,5 @@
 // A GpsReceiver on stand-ins: a channel that records what the receiver object
-// writes and when it is stopped, a decoder that counts its configurations, a
+// writes and when it is stopped, a decoder that writes a line at each configuration, a
 // clock that is never the host's, and scaled time that remembers which thread
 // paused how long.
 #pragma once
@@ -9,33 +9,70 @@
 #include <mutex>
 
 #include "ComLink.h"
-#include "Transcript.h"
+#include "platform/SerialDevice.h"
 #include "receiver/GpsReceiver.h"
 
 namespace corvane::testing {
 
-// A value several threads touch, each access under its lock.
+// One text for everything a command set does, in order: the bytes each write
+// put out, and each pause as "<100>" (milliseconds). A test compares it whole,
+// so a wrong byte, a missing pause or a pause in the wrong place all show.
+struct TranscriptTime final : TimeSource {
+  explicit TranscriptTime(std::string& text) : text(text) {}
+  Millis Now() override { return Millis(0); }
+  void Sleep(Millis duration) override { text += "<" + std::to_string(duration.count()) + ">"; }
+  bool Wait(AutoResetEvent&, Millis) override { return false; }  // the command sets never wait
+  std::string& text;
+};
+
+// A port that puts its writes into the text; the write attempt numbered
+// `failWrite` (0 first) fails.
+struct TranscriptDevice final : SerialDevice {
+  explicit TranscriptDevice(std::string& text, int failWrite = -1)
+      : text(text), failWrite(failWrite) {}
+  bool SetLineState(const LineState&) override { return true; }
+  bool GetTimeouts(SerialTimeouts&) override { return true; }
+  bool SetTimeouts(const SerialTimeouts&) override { return true; }
+  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
+  bool ClearErrors() override { return true; }
+  bool Purge() override { return true; }
+  bool ClearBreak() override { return true; }
+  int Read(uint8_t*, int) override { return 0; }
+  int Write(const uint8_t* bytes, int count) override {
+    if (failWrite-- == 0) return -1;
+    text.append(reinterpret_cast<const char*>(bytes), count);
+    return count;
+  }
+  void Close() override {}
+  bool IsOpen() const override { return true; }
+  int LastError() const override { return EIO; }
+
+  std::string& text;
+  int failWrite;
+};
+
+// Items several threads add, each access under the lock.
 template <typename T>
 class Locked {
  public:
-  template <typename F>
-  auto With(F f) {
+  void Add(T item) {
     std::lock_guard lock(mutex_);
-    return f(value_);
+    items_.push_back(std::move(item));
   }
-  T Get() {
-    return With([](T& value) { return value; });
+  std::vector<T> Get() {
+    std::lock_guard lock(mutex_);
+    return items_;
   }
 
  private:
   std::mutex mutex_;
-  T value_{};
+  std::vector<T> items_;
 };
 
-using Lines = Locked<std::vector<std::string>>;
+using Lines = Locked<std::string>;
 
 inline TextSink Into(Lines& lines) {
-  return [&lines](std::string_view text) { lines.With([&](auto& l) { l.emplace_back(text); }); };
+  return [&lines](std::string_view text) { lines.Add(std::string(text)); };
 }
 
 // Scaled time that keeps what each thread asked for, in order: a sleep as
@@ -67,11 +104,9 @@ class RecordingScaledTime final : public TimeSource {
   }
 
  private:
-  void Note(const std::string& pause) {
-    pauses_.With([&](auto& all) { all.emplace_back(std::this_thread::get_id(), pause); });
-  }
+  void Note(const std::string& pause) { pauses_.Add({std::this_thread::get_id(), pause}); }
   ScaledTimeSource inner_;
-  Locked<std::vector<std::pair<std::thread::id, std::string>>> pauses_;
+  Locked<std::pair<std::thread::id, std::string>> pauses_;
 };
 
 class FakeChannel final : public SerialChannel {
@@ -79,17 +114,15 @@ class FakeChannel final : public SerialChannel {
   explicit FakeChannel(TimeSource& time) : SerialChannel(time), time_(time) {}
 
   std::function<void()> onStop;  // runs inside Stop, before the port closes
-  std::atomic<bool> openSucceeds{true};
   std::atomic<bool> open{false};
   Lines writes;
-  Locked<std::vector<Millis>> stopTimes;
+  Locked<Millis> stopTimes;
 
-  std::shared_ptr<SerialDevice> Handle() const override { return open ? device_ : nullptr; }
-  bool Open(int, uint32_t) override { return open = openSucceeds.load(); }
+  bool Open(int, uint32_t) override { return open = true; }
   bool StartWorkers() override { return open; }
   void Stop() override {
     if (onStop) onStop();
-    stopTimes.With([&](auto& times) { times.push_back(time_.Now()); });
+    stopTimes.Add(time_.Now());
     open = false;
   }
   int32_t Write(const uint8_t* bytes, int32_t count) override {
@@ -100,26 +133,29 @@ class FakeChannel final : public SerialChannel {
 
  private:
   TimeSource& time_;
-  std::string unused_;
-  std::shared_ptr<SerialDevice> device_ = std::make_shared<TranscriptDevice>(unused_);
 };
 
-// A decoder whose receiver configuration is the given function.
+// A decoder whose every receiver configuration writes one "CONFIG\r\n" line
+// and pauses 150 ms.
 struct ScriptedDecoder final : PositionDecoder {
-  explicit ScriptedDecoder(std::function<bool(ByteWriter&)> configure) : configure(configure) {}
+  explicit ScriptedDecoder(TimeSource& time) : time(time) {}
   int32_t Decode(const uint8_t*, int32_t) override { return 0; }
-  bool ConfigureReceiver(ByteWriter& channel) override { return configure(channel); }
-  std::function<bool(ByteWriter&)> configure;
+  bool ConfigureReceiver(ByteWriter& out) override {
+    out.Write(reinterpret_cast<const uint8_t*>("CONFIG\r\n"), 8);
+    time.Sleep(Millis(150));
+    return true;
+  }
+  TimeSource& time;
 };
 
 // Refuses years before 1970 as the host does; never touches the host's clock.
 struct FakeClock final : Clock {
   CalendarTime LocalNow() override { return {}; }
   int SetUtc(const CalendarTime& t) override {
-    set.With([&](auto& all) { all.push_back(t); });
+    set.push_back(t);
     return t.Year >= 1970 ? 0 : EINVAL;
   }
-  Locked<std::vector<CalendarTime>> set;
+  std::vector<CalendarTime> set;  // only the test thread adjusts the time
 };
 
 // A GpsReceiver on a FakeChannel and ScriptedDecoders, in scaled time.
@@ -129,27 +165,14 @@ struct ReceiverRig {
     channel = owned.get();
     receiver = std::make_unique<GpsReceiver>(
         std::move(owned), time, clock, DiagnosticSinks{Into(traces), Into(console)},
-        [this](int32_t, SharedPositionFix& sharedFix, TimeSource&) {
+        [this](int32_t, SharedPositionFix& sharedFix, TimeSource& time) {
           fix = &sharedFix;
-          return std::make_unique<ScriptedDecoder>(
-              [this](ByteWriter& out) { return Configure(out); });
+          return std::make_unique<ScriptedDecoder>(time);
         });
   }
-  // Each configuration writes one "CONFIG\r\n" line and pauses 150 ms.
-  bool Configure(ByteWriter& out) {
-    const int number = ++configurations;
-    if (onConfigure) onConfigure(number);
-    out.Write(reinterpret_cast<const uint8_t*>("CONFIG\r\n"), 8);
-    time.Sleep(Millis(150));
-    return configureResult;
-  }
-
   RecordingScaledTime time;
   FakeClock clock;
   Lines traces, console;
-  std::atomic<int> configurations{0};
-  bool configureResult = true;
-  std::function<void(int)> onConfigure;  // with the configuration's number, 1 first
   SharedPositionFix* fix = nullptr;
   FakeChannel* channel = nullptr;
   std::unique_ptr<GpsReceiver> receiver;  // last: destroyed first
