@@ -60,13 +60,17 @@ bool Relay::StartSender() {
   if (senderStarted_) return false;
   try {
     senderRunning_ = true;
-    sender_ = std::thread([this] { SendLoop(); });
+    sender_ = std::thread([this] {
+      senderGate_.wait();
+      SendLoop();
+    });
     senderStarted_ = true;
   } catch (const std::system_error&) {
     senderRunning_ = false;
     return false;
   }
   log_.LogEvent("Start Ntrip Server thread!");
+  senderGate_.count_down();
   return true;
 }
 

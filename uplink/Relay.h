@@ -17,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <latch>
 #include <memory>
 #include <thread>
 
@@ -95,6 +96,9 @@ class Relay {
   std::array<uint8_t, RelayBuffer::kCapacity> sendBuffer_{};
   std::thread reader_;
   std::thread sender_;
+  // Holds the new sender until its start is logged, so that the start line
+  // always stands before anything the sender logs.
+  std::latch senderGate_{1};
   bool readerStarted_ = false;
   bool senderStarted_ = false;
   std::atomic<bool> readerRunning_{false};
