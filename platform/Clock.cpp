@@ -1,9 +1,50 @@
 #include "platform/Clock.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace corvane {
+
+namespace {
+
+std::chrono::year_month_day DateOf(const CalendarTime& time) {
+  return std::chrono::year{time.Year} / std::chrono::month{static_cast<unsigned>(time.Month)} /
+         std::chrono::day{static_cast<unsigned>(time.Day)};
+}
+
+std::chrono::sys_seconds InstantOf(const CalendarTime& time) {
+  return std::chrono::sys_days(DateOf(time)) + std::chrono::hours(time.Hour) +
+         std::chrono::minutes(time.Minute) + std::chrono::seconds(time.Second);
+}
+
+}  // namespace
+
+bool IsValidCalendarTime(const CalendarTime& time) {
+  // Out-of-range months and days must not wrap inside the unsigned chrono
+  // types, so they are refused before the calendar is asked.
+  if (time.Year < 1970 || time.Year > 9999 || time.Month < 1 || time.Month > 12 || time.Day < 1 ||
+      time.Day > 31) {
+    return false;
+  }
+  return DateOf(time).ok() && time.Hour >= 0 && time.Hour <= 23 && time.Minute >= 0 &&
+         time.Minute <= 59 && time.Second >= 0 && time.Second <= 60;
+}
+
+CalendarTime ShiftCalendarTime(const CalendarTime& time, int64_t seconds) {
+  const std::chrono::sys_seconds moved = InstantOf(time) + std::chrono::seconds(seconds);
+  const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(moved);
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss clock(moved - day);
+  return {static_cast<int>(date.year()),
+          static_cast<int>(unsigned(date.month())),
+          static_cast<int>(unsigned(date.day())),
+          static_cast<int>(clock.hours().count()),
+          static_cast<int>(clock.minutes().count()),
+          static_cast<int>(clock.seconds().count())};
+}
 
 CalendarTime SystemClock::LocalNow() {
   const std::time_t now = std::time(nullptr);
@@ -14,22 +55,16 @@ CalendarTime SystemClock::LocalNow() {
 }
 
 int SystemClock::SetUtc(const CalendarTime& time) {
-  if (time.Year < 1970 || time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 ||
-      time.Hour < 0 || time.Hour > 23 || time.Minute < 0 || time.Minute > 59 || time.Second < 0 ||
-      time.Second > 60) {
-    return EINVAL;
-  }
-  std::tm utc{};
-  utc.tm_year = time.Year - 1900;
-  utc.tm_mon = time.Month - 1;
-  utc.tm_mday = time.Day;
-  utc.tm_hour = time.Hour;
-  utc.tm_min = time.Minute;
-  utc.tm_sec = time.Second;
-  const std::time_t seconds = timegm(&utc);
-  if (seconds == static_cast<std::time_t>(-1)) return EINVAL;
-  const timespec value{seconds, 0};
+  if (!setAllowed_) return EPERM;
+  // timegm would quietly turn 30 February into 1 March: refuse instead.
+  if (!IsValidCalendarTime(time)) return EINVAL;
+  const timespec value{static_cast<time_t>(InstantOf(time).time_since_epoch().count()), 0};
   return clock_settime(CLOCK_REALTIME, &value) == 0 ? 0 : errno;
+}
+
+bool SystemClock::ClockSettingAllowed() {
+  const char* value = std::getenv("CORVANE_SET_CLOCK");
+  return value == nullptr || std::strcmp(value, "0") != 0;
 }
 
 }  // namespace corvane

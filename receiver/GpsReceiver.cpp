@@ -32,6 +32,12 @@ std::string Format(const char* format, Args... args) {
 
 }  // namespace
 
+CalendarTime ReceiverTimeToUtc(const CalendarTime& time, int32_t gpsBoard) {
+  // An impossible date stays as it is, for the clock to refuse.
+  if (gpsBoard != kGsofBoard || !IsValidCalendarTime(time)) return time;
+  return ShiftCalendarTime(time, -kGsofTimeAheadOfUtc);
+}
+
 GpsReceiver::GpsReceiver(std::unique_ptr<SerialChannel> channel, TimeSource& time, Clock& clock,
                          DiagnosticSinks sinks, DecoderFactory decoders)
     : channel_(std::move(channel)),
@@ -214,7 +220,7 @@ bool GpsReceiver::AdjustTime() {
                           field(fix.Hour), field(fix.Minute), field(fix.Second)};
   sinks_.Console(Format("%d-%02d-%02d %02d:%02d:%02d\r\n", time.Year, time.Month, time.Day,
                         time.Hour, time.Minute, time.Second));
-  const int error = clock_.SetUtc(time);
+  const int error = clock_.SetUtc(ReceiverTimeToUtc(time, boardType_));
   if (error != 0) {
     sinks_.Console(Format("Adjust Failed! Error:%d\r\n", error));
     return false;

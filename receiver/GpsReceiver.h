@@ -35,7 +35,29 @@ namespace corvane {
 using DecoderFactory = std::function<std::unique_ptr<PositionDecoder>(
     int32_t gpsBoard, SharedPositionFix& fix, TimeSource& time)>;
 
-class GpsReceiver {
+// The GSOF decoder leaves GPS time plus 8 hours in the record; UTC is that
+// less 8 hours and the GPS-UTC leap seconds (18 since 2017).
+inline constexpr int64_t kGpsUtcLeapSeconds = 18;
+inline constexpr int64_t kGsofTimeAheadOfUtc = 8 * 3600 + kGpsUtcLeapSeconds;
+
+// The UTC time to set the clock to from the record's fields: NMEA time is UTC
+// already; GSOF time (receiver type 4) is shifted back to UTC.
+CalendarTime ReceiverTimeToUtc(const CalendarTime& time, int32_t gpsBoard);
+
+// The receiver as run control drives it; GpsReceiver in production.
+class ReceiverControl {
+ public:
+  virtual ~ReceiverControl() = default;
+  virtual void SelectDecoder(int32_t gpsBoard) = 0;
+  virtual bool OpenGpsPort(int port, uint32_t baudRate) = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void CloseGpsPort() = 0;
+  virtual bool AdjustTime() = 0;
+  // The decoded record as last written by the decoder.
+  virtual PositionFix FixSnapshot() const = 0;
+};
+
+class GpsReceiver final : public ReceiverControl {
  public:
   // DataPump's largest read and DecodeWorker's largest chunk.
   static constexpr int32_t kPumpBlock = 6144;
@@ -48,25 +70,26 @@ class GpsReceiver {
   // `decoders` empty means MakePositionDecoder.
   GpsReceiver(std::unique_ptr<SerialChannel> channel, TimeSource& time, Clock& clock,
               DiagnosticSinks sinks = {}, DecoderFactory decoders = {});
-  ~GpsReceiver();
+  ~GpsReceiver() override;
   GpsReceiver(const GpsReceiver&) = delete;
   GpsReceiver& operator=(const GpsReceiver&) = delete;
 
   // Replaces the decoder: GsofDecoder for 4, NmeaDecoder otherwise. Closed
   // state only.
-  void SelectDecoder(int32_t gpsBoard);
+  void SelectDecoder(int32_t gpsBoard) override;
   // Opens COM<port> at `baudRate`, configures the receiver and starts the
   // workers; true when all of that succeeded.
-  bool OpenGpsPort(int port, uint32_t baudRate);
-  bool IsOpen() const { return opened_.load(); }
+  bool OpenGpsPort(int port, uint32_t baudRate) override;
+  bool IsOpen() const override { return opened_.load(); }
   // Stops the workers and the channel; harmless when already closed.
-  void CloseGpsPort();
-  // Sets the device clock from the fix's date and time; true when the
-  // platform accepted it.
-  bool AdjustTime();
+  void CloseGpsPort() override;
+  // Sets the device clock from the fix's date and time (as UTC); true when
+  // the platform accepted it.
+  bool AdjustTime() override;
 
   // The decoded position and time, as last written by the decoder.
   const SharedPositionFix& Fix() const { return fix_; }
+  PositionFix FixSnapshot() const override { return fix_.Snapshot(); }
   int32_t BoardType() const { return boardType_; }
 
  private:

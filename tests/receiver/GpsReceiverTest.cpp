@@ -106,24 +106,38 @@ TEST(GpsReceiverTest, CloseFromTheUiAndTheRetryWorkerAtOnce) {
   }
 }
 
-TEST(GpsReceiverTest, AdjustTimeHandsTheFixTimeToTheClock) {
+TEST(GpsReceiverTest, AdjustTimeSetsTheClockToUtc) {
   ReceiverRig rig;
   rig.receiver->SelectDecoder(0);
   // Position without a date yet (GGA before any RMC): year 0 is refused.
   EXPECT_FALSE(rig.receiver->AdjustTime());
   EXPECT_EQ(rig.console.Get(), (Strings{"0-00-00 00:00:00\r\n", "Adjust Failed! Error:22\r\n"}));
 
-  // The platform's record holds 16-bit fields: the year is taken modulo 65536.
-  rig.fix->Modify([](PositionFix& fix) {
-    std::tie(fix.Year, fix.Month, fix.Day, fix.Hour, fix.Minute, fix.Second) =
-        std::make_tuple(65536 + 2026, 12, 6, 21, 5, 9);
-  });
+  const auto setTime = [&rig](CalendarTime time) {
+    rig.fix->Modify([&time](PositionFix& fix) {
+      std::tie(fix.Year, fix.Month, fix.Day, fix.Hour, fix.Minute, fix.Second) =
+          std::tie(time.Year, time.Month, time.Day, time.Hour, time.Minute, time.Second);
+    });
+  };
+  // NMEA time is UTC. The platform's record holds 16-bit fields: the year is
+  // taken modulo 65536.
+  setTime({65536 + 2026, 12, 6, 21, 5, 9});
   EXPECT_TRUE(rig.receiver->AdjustTime());
-  const CalendarTime set = rig.clock.set.back();
-  EXPECT_EQ(std::tie(set.Year, set.Month, set.Day, set.Hour, set.Minute, set.Second),
-            std::make_tuple(2026, 12, 6, 21, 5, 9));
-  EXPECT_EQ(rig.console.Get(), (Strings{"0-00-00 00:00:00\r\n", "Adjust Failed! Error:22\r\n",
-                                        "2026-12-06 21:05:09\r\n", "Adjust Time Successfully!"}));
+  EXPECT_EQ(rig.clock.set.back(), (CalendarTime{2026, 12, 6, 21, 5, 9}));
+  EXPECT_EQ(rig.console.Get().back(), "Adjust Time Successfully!");
+
+  // GSOF time is GPS time plus 8 h: 8 h and the 18 leap seconds come off,
+  // across the turn of the year.
+  rig.receiver->SelectDecoder(kGsofBoard);
+  setTime({2024, 1, 1, 3, 0, 10});
+  EXPECT_TRUE(rig.receiver->AdjustTime());
+  EXPECT_EQ(rig.clock.set.back(), (CalendarTime{2023, 12, 31, 18, 59, 52}));
+  EXPECT_EQ(rig.console.Get()[4], "2024-01-01 03:00:10\r\n");
+
+  // An impossible date reaches the clock as it is, for it to refuse.
+  setTime({2024, 2, 30, 12, 0, 0});
+  rig.receiver->AdjustTime();
+  EXPECT_EQ(rig.clock.set.back(), (CalendarTime{2024, 2, 30, 12, 0, 0}));
 }
 
 }  // namespace
