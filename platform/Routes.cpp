@@ -1,35 +1,50 @@
 #include "platform/Routes.h"
 
+#include <ifaddrs.h>
 #include <net/if.h>
-#include <sys/ioctl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
 namespace corvane {
 
-std::string SystemRouteSource::RouteTable() {
-  std::ifstream file("/proc/net/route");
-  if (!file) return {};
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+namespace {
+
+// True when an interface that is up holds the IPv4 address `local`.
+bool AddressIsOnAnUpInterface(in_addr_t local) {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  bool up = false;
+  for (const ifaddrs* entry = list; entry != nullptr && !up; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    up = address->sin_addr.s_addr == local && (entry->ifa_flags & IFF_UP) != 0;
+  }
+  ::freeifaddrs(list);
+  return up;
 }
 
-bool SystemRouteSource::InterfaceIsUp(std::string_view name) {
-  ifreq request{};
-  if (name.empty() || name.size() >= sizeof request.ifr_name) return false;
-  std::memcpy(request.ifr_name, name.data(), name.size());
+}  // namespace
+
+bool SystemRouteSource::HasRouteTo(uint32_t address) {
   const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (probe < 0) return false;
-  const bool known = ::ioctl(probe, SIOCGIFFLAGS, &request) == 0;
+  // A text that is no dotted address stands for the broadcast address; it
+  // goes where the default route goes, and its connect fails later as a
+  // connect, not here.
+  const int allow = 1;
+  ::setsockopt(probe, SOL_SOCKET, SO_BROADCAST, &allow, sizeof allow);
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(9);  // any port: the lookup ignores it
+  peer.sin_addr.s_addr = address;
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  const bool routed =
+      ::connect(probe, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
+      ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0;
   ::close(probe);
-  if (!known) return false;
-  const auto flags = static_cast<unsigned>(request.ifr_flags);
-  return (flags & IFF_UP) != 0 && (flags & IFF_LOOPBACK) == 0;
+  return routed && AddressIsOnAnUpInterface(local.sin_addr.s_addr);
 }
 
 }  // namespace corvane
