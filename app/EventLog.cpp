@@ -18,14 +18,54 @@ std::string FormatLogLine(const CalendarTime& time, std::string_view text) {
   return line;
 }
 
+void StampedEventLog::Attach(LogLineSink& sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = &sink;
+  uiThread_ = std::this_thread::get_id();
+}
+
+void StampedEventLog::Detach() {
+  std::lock_guard lock(mutex_);
+  sink_ = nullptr;
+  pending_.clear();
+  shownUpTo_ = lastTicket_;
+  shown_.notify_all();
+}
+
+void StampedEventLog::ShowPendingLines() {
+  std::unique_lock lock(mutex_);
+  while (sink_ != nullptr && !pending_.empty()) {
+    Pending next = std::move(pending_.front());
+    pending_.pop_front();
+    LogLineSink* sink = sink_;
+    // Shown without the lock, so that workers can hand over lines meanwhile;
+    // only this thread detaches, so the sink stays.
+    lock.unlock();
+    sink->ShowLogLine(next.Line);
+    lock.lock();
+    shownUpTo_ = std::max(shownUpTo_, next.Ticket);
+    shown_.notify_all();
+  }
+}
+
 void StampedEventLog::LogEvent(std::string_view text) {
   const std::string line = FormatLogLine(clock_.LocalNow(), text);
   file_.Append(line);
-  if (LogLineSink* sink = sink_.load()) {
-    std::u16string wide = AnsiToWide(line);
-    if (wide.size() > kMaxLogLine) wide.resize(kMaxLogLine);
+  std::u16string wide = AnsiToWide(line);
+  if (wide.size() > kMaxLogLine) wide.resize(kMaxLogLine);
+
+  std::unique_lock lock(mutex_);
+  if (sink_ == nullptr) return;
+  if (std::this_thread::get_id() == uiThread_) {
+    LogLineSink* sink = sink_;
+    lock.unlock();
     sink->ShowLogLine(wide);
+    return;
   }
+  const uint64_t ticket = ++lastTicket_;
+  pending_.push_back({ticket, std::move(wide)});
+  if (pending_.size() == 1) sink_->WakeUi();
+  shown_.wait(lock, [&] { return shownUpTo_ >= ticket; });
 }
 
 }  // namespace corvane

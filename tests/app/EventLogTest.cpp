@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "app/Startup.h"
@@ -23,8 +26,17 @@ class FixedClock final : public Clock {
 class ListSink final : public LogLineSink {
  public:
   void ShowLogLine(const std::u16string& line) override { lines.insert(lines.begin(), line); }
+  void WakeUi() override { ++wakes; }
   std::vector<std::u16string> lines;
+  std::atomic<int> wakes{0};
 };
+
+template <typename Condition>
+void AwaitTrue(Condition condition) {
+  for (int i = 0; i < 5000 && !condition(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(condition());
+}
 
 TEST(EventLogTest, StampsLinesForFileAndList) {
   EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, "x"), "[ 1/ 1-00:00:00] x");
@@ -38,7 +50,7 @@ TEST(EventLogTest, StampsLinesForFileAndList) {
   StampedEventLog log(file, clock);
   ListSink list;
   log.LogEvent("before the window");  // file only
-  log.SetSink(&list);
+  log.Attach(list);
   log.LogEvent("Socket Err:104\r\n");
   log.AppendLogFile("SetCommState Error!\n");
   log.LogEvent("\xe9t\xe9");
@@ -62,10 +74,59 @@ TEST(EventLogTest, AFileThatCannotBeWrittenStillFeedsTheList) {
   FixedClock clock;
   StampedEventLog log(file, clock);
   ListSink list;
-  log.SetSink(&list);
+  log.Attach(list);
   log.LogEvent("System Init.");
   ASSERT_EQ(list.lines.size(), 1u);
   EXPECT_EQ(list.lines[0], u"[ 1/ 1-00:00:00] System Init.");
+}
+
+TEST(EventLogTest, AWorkersLineWaitsForTheUiThreadUntilDetached) {
+  testing::TempDir dir;
+  EventFile file(dir.path() / "log.txt");
+  FixedClock clock;
+  StampedEventLog log(file, clock);
+  auto list = std::make_unique<ListSink>();
+  log.Attach(*list);  // this thread shows the lines
+
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    log.LogEvent("Socket Send Error: 104");
+    returned = true;
+  });
+  AwaitTrue([&] { return list->wakes == 1; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned);  // not shown yet
+  EXPECT_TRUE(list->lines.empty());
+  log.ShowPendingLines();
+  worker.join();
+  ASSERT_EQ(list->lines.size(), 1u);
+  EXPECT_EQ(list->lines[0], u"[ 1/ 1-00:00:00] Socket Send Error: 104");
+
+  // Workers keep logging while the window detaches and goes: each returns,
+  // none touches the window afterwards, and every line is in the file.
+  std::atomic<bool> stop{false};
+  std::atomic<int> logged{0};
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 4; ++i) {
+    workers.emplace_back([&] {
+      for (; !stop; ++logged) log.LogEvent("Read Port Error");
+    });
+  }
+  AwaitTrue([&] { return list->wakes >= 2; });
+  log.ShowPendingLines();
+  log.Detach();
+  list.reset();
+  const int atDetach = logged;
+  AwaitTrue([&] { return logged > atDetach + 20; });
+  stop = true;
+  for (std::thread& thread : workers) thread.join();
+  const std::string text = testing::ReadFileBytes(file.File());
+  size_t lines = 0;
+  for (size_t at = text.find("Read Port Error"); at != std::string::npos;
+       at = text.find("Read Port Error", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, static_cast<size_t>(logged.load()));
 }
 
 TEST(StartupTest, SocketFailuresShowTheirBoxAndEnd) {
