@@ -35,6 +35,10 @@ Relay::~Relay() {
   Join();
 }
 
+SerialDevice* Relay::RelayPort() {
+  return RelayPortOpen() ? relayPort_.get() : nullptr;
+}
+
 bool Relay::RelayPortOpen() const {
   return relayPort_ != nullptr && relayPort_->IsOpen();
 }
@@ -83,10 +87,14 @@ void Relay::Join() {
   if (sender_.joinable()) sender_.join();
 }
 
-void Relay::Abort() {
+void Relay::Stop() {
   flags_.Running = 0;
-  CloseRelayPort();
   casterSocket_->Shutdown();
+}
+
+void Relay::Abort() {
+  Stop();
+  CloseRelayPort();
 }
 
 void Relay::ReadLoop() {
@@ -132,10 +140,11 @@ void Relay::SendLoop() {
     TraceLine("Ntrip SendData Thread Alive +++++++++\r\n");
     if (count > 0 && casterSocket_->IsValid()) {
       TraceFormatted("Ntrip SendData:%d\r\n", count);
-      if (!SendBatch(count)) {
+      // A send the owner's Stop woke up fails too; only a send that fails
+      // while the relay still runs is a socket failure.
+      if (!SendBatch(count) && flags_.Running.exchange(0) != 0) {
         const int error = casterSocket_->LastError();
         flags_.LastSocketError = error;
-        flags_.Running = 0;
         flags_.SocketFailed = 1;
         char line[64];
         const int length = std::snprintf(line, sizeof line, "Socket Send Error: %d", error);

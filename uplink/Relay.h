@@ -38,7 +38,34 @@ struct RelayFlags {
   std::atomic<int32_t> SenderExited{0};     // the sender has ended
 };
 
-class Relay {
+// One relay as its owner drives it; Relay in production, a scripted stand-in
+// in the owner's tests.
+class RelayLink {
+ public:
+  virtual ~RelayLink() = default;
+  virtual RelayFlags& Flags() = 0;
+  // Bytes read from the port since the reader started, dropped ones included.
+  virtual uint32_t Total() = 0;
+  // The port, for the base-station commands; null once closed.
+  virtual SerialDevice* RelayPort() = 0;
+  virtual bool RelayPortOpen() const = 0;
+  // Closes the relay port (idempotent); wakes a reader blocked in a read.
+  virtual void CloseRelayPort() = 0;
+  // For the handshake, before StartSender.
+  virtual StreamSocket& CasterSocket() = 0;
+  // Each starts its thread once; false when it ran before or could not start.
+  virtual bool StartReader() = 0;
+  // Logs "Start Ntrip Server thread!" when the thread started.
+  virtual bool StartSender() = 0;
+  // The owner ends the relay: clears Running and wakes a send blocked on the
+  // socket. That send then fails, but as the relay was stopped, not as a
+  // socket failure: nothing is logged or flagged. The port stays as it is.
+  virtual void Stop() = 0;
+  // True when every thread that was started has ended (never blocks).
+  virtual bool Ended() const = 0;
+};
+
+class Relay final : public RelayLink {
  public:
   static constexpr int kReadSize = 1024;
   // A read at least this long means the stream is fast: pause briefly.
@@ -52,32 +79,28 @@ class Relay {
   Relay(std::shared_ptr<SerialDevice> relayPort, std::unique_ptr<StreamSocket> casterSocket,
         EventLog& log, TimeSource& time);
   // Aborts and joins whatever still runs.
-  ~Relay();
+  ~Relay() override;
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
 
-  RelayFlags& Flags() { return flags_; }
+  RelayFlags& Flags() override { return flags_; }
   RelayBuffer& Buffer() { return buffer_; }
-  // For the handshake, before StartSender.
-  StreamSocket& CasterSocket() { return *casterSocket_; }
+  uint32_t Total() override { return buffer_.Total(); }
+  SerialDevice* RelayPort() override;
+  StreamSocket& CasterSocket() override { return *casterSocket_; }
 
-  bool RelayPortOpen() const;
-  // Closes the relay port (idempotent); wakes a reader blocked in a read.
-  void CloseRelayPort();
+  bool RelayPortOpen() const override;
+  void CloseRelayPort() override;
 
-  // Each starts its thread once; false when it ran before or could not start.
-  bool StartReader();
-  // Logs "Start Ntrip Server thread!" when the thread started.
-  bool StartSender();
-
-  // True when every thread that was started has ended (never blocks).
-  bool Ended() const;
+  bool StartReader() override;
+  bool StartSender() override;
+  void Stop() override;
+  bool Ended() const override;
   // Waits until the started threads have ended. A sender whose log line must
   // first be shown by the waiting thread would never end: wait only where log
   // lines are still delivered, or after Ended().
   void Join();
-  // Ends the relay at once: clears Running, closes the port and wakes a send
-  // blocked on the socket.
+  // Ends the relay at once: Stop, and the port closed.
   void Abort();
 
  private:
