@@ -1,14 +1,18 @@
 #include "app/ui/CDlgMain.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QThread>
+#include <QTimer>
+#include <QTimerEvent>
 
 #include "app/Startup.h"
 #include "config/ui/CDlgConfig.h"
 #include "platform/CodePage.h"
+#include "receiver/RelayPort.h"
 
 namespace corvane {
 
@@ -28,12 +32,14 @@ QLabel* MakeCaption(const char* text, QWidget* parent) {
 }  // namespace
 
 CDlgMain::CDlgMain(Settings& settings, RegistryStore& registry, StampedEventLog& log,
-                   MessageBoxes& boxes, QWidget* parent)
+                   MessageBoxes& boxes, UiTimeSource& time, Clock& clock, RouteSource& routes,
+                   QWidget* parent)
     : QDialog(parent),
       settings_(settings),
       registry_(registry),
       log_(log),
       boxes_(boxes),
+      time_(time),
       frame_(new QGroupBox(this)),
       casterCaption_(MakeCaption("Caster:", this)),
       mountCaption_(MakeCaption("Mount Point:", this)),
@@ -49,7 +55,17 @@ CDlgMain::CDlgMain(Settings& settings, RegistryStore& registry, StampedEventLog&
       startStop_(new QPushButton(QStringLiteral("Start"), this)),
       option_(new QPushButton(QStringLiteral("Option"), this)),
       exit_(new QPushButton(QStringLiteral("Exit"), this)),
-      events_(new QListWidget(this)) {
+      events_(new QListWidget(this)),
+      receiver_(std::make_unique<SerialChannel>(time), time, clock),
+      bearer_(routes, time, settings),
+      controller_(*this, settings, log, boxes, time, receiver_, bearer_,
+                  [this](std::string_view serialPort, int32_t baudRate) {
+                    std::unique_ptr<RelayLink> relay;
+                    if (auto port = OpenRelayPort(serialPort, baudRate, log_)) {
+                      relay = std::make_unique<Relay>(std::move(port), nullptr, log_, time_);
+                    }
+                    return relay;
+                  }) {
   setFont(DialogFont());
   units_ = BaseUnitsOf(QFontMetrics(font()));
   progress_->setRange(0, 100);
@@ -65,11 +81,14 @@ CDlgMain::CDlgMain(Settings& settings, RegistryStore& registry, StampedEventLog&
   setFixedSize(DialogRect(units_, 0, 0, 134, 150).size());
   connect(exit_, &QPushButton::clicked, this, &CDlgMain::OnExit);
   connect(option_, &QPushButton::clicked, this, &CDlgMain::OnOption);
+  connect(startStop_, &QPushButton::clicked, this, &CDlgMain::OnStartStop);
   OnInitDialog();
 }
 
 CDlgMain::~CDlgMain() {
-  log_.SetSink(nullptr);
+  // First, so that no worker waits for this thread while the controller
+  // below ends the relays and waits for their threads.
+  log_.Detach();
 }
 
 void CDlgMain::LayoutControls() {
@@ -97,7 +116,7 @@ void CDlgMain::OnInitDialog() {
   LoadSettings(settings_, registry_);
   RefreshStatusLabels();
   setWindowTitle(QString::fromLatin1(kAppTitle));
-  log_.SetSink(this);
+  log_.Attach(*this);
   log_.LogEvent(kAppTitle);
   log_.LogEvent(kAttributionLine);
   log_.LogEvent("System Init.");
@@ -117,14 +136,37 @@ void CDlgMain::SetRunningControls(bool running) {
   exit_->setEnabled(!running);
 }
 
+void CDlgMain::DisableStartStop() {
+  startStop_->setEnabled(false);
+}
+
+void CDlgMain::ShowTransfer(const TransferLine& line) {
+  speedLabel_->setText(QString::fromLatin1(line.Speed));
+  sentLabel_->setText(QString::fromLatin1(line.Sent));
+  if (line.Progress) progress_->setValue(*line.Progress);
+}
+
+void CDlgMain::SetTimer(int id, Millis period) {
+  KillTimer(id);
+  timers_[id] = startTimer(time_.RealPeriod(period), Qt::PreciseTimer);
+}
+
+void CDlgMain::KillTimer(int id) {
+  const auto timer = timers_.find(id);
+  if (timer == timers_.end()) return;
+  killTimer(timer->second);
+  timers_.erase(timer);
+  heldTicks_.erase(id);
+}
+
 void CDlgMain::ShowLogLine(const std::u16string& line) {
-  const QString text = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
-  if (QThread::currentThread() == thread()) {
-    OnLogLine(text);
-    return;
-  }
+  OnLogLine(QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+void CDlgMain::WakeUi() {
+  // Queued: a window that is gone by then takes the call with it.
   QMetaObject::invokeMethod(
-      this, [this, text] { OnLogLine(text); }, Qt::BlockingQueuedConnection);
+      this, [this] { log_.ShowPendingLines(); }, Qt::QueuedConnection);
 }
 
 void CDlgMain::OnLogLine(const QString& line) {
@@ -151,8 +193,80 @@ void CDlgMain::accept() {
 void CDlgMain::done(int result) {
   // Once the window has ended nobody handles its lines: a worker that logs
   // then must not wait for it.
-  log_.SetSink(nullptr);
+  log_.Detach();
   QDialog::done(result);
+}
+
+template <typename Call>
+void CDlgMain::Forward(Call call) {
+  ++busy_;
+  call();
+  if (--busy_ == 0) ReleaseHeld();
+}
+
+void CDlgMain::ReleaseHeld() {
+  if (heldPresses_ == 0 && heldTicks_.empty() && !heldClose_) return;
+  // After the call that held them has returned to the event loop.
+  QTimer::singleShot(0, this, [this] {
+    for (; heldPresses_ > 0 && busy_ == 0; --heldPresses_) OnStartStop();
+    while (!heldTicks_.empty() && busy_ == 0) {
+      const int id = *heldTicks_.begin();
+      heldTicks_.erase(heldTicks_.begin());
+      if (timers_.count(id) != 0) OnTimer(id);
+    }
+    if (heldClose_ && busy_ == 0) {
+      heldClose_ = false;
+      close();
+    }
+  });
+}
+
+void CDlgMain::OnStartStop() {
+  if (busy_ > 0) {
+    ++heldPresses_;
+    return;
+  }
+  Forward([this] { controller_.OnStartStop(); });
+}
+
+void CDlgMain::OnTimer(int id) {
+  if (busy_ > 0) {
+    heldTicks_.insert(id);
+    return;
+  }
+  Forward([this, id] { controller_.OnTimer(id); });
+}
+
+void CDlgMain::timerEvent(QTimerEvent* event) {
+  for (const auto& [id, qtId] : timers_) {
+    if (qtId == event->timerId()) {
+      OnTimer(id);
+      return;
+    }
+  }
+  QDialog::timerEvent(event);
+}
+
+void CDlgMain::closeEvent(QCloseEvent* event) {
+  if (busy_ > 0 && !ending_) {
+    heldClose_ = true;
+    event->ignore();
+    return;
+  }
+  if (!ending_) Forward([this] { controller_.OnClose(); });
+  QDialog::closeEvent(event);
+}
+
+void CDlgMain::PressStartWhenShown() {
+  QTimer::singleShot(0, this, [this] { startStop_->click(); });
+}
+
+void CDlgMain::EndApplication() {
+  if (ending_) return;
+  ending_ = true;
+  time_.EndSleeps();
+  controller_.Terminate();
+  QCoreApplication::exit(0);
 }
 
 void CDlgMain::resizeEvent(QResizeEvent* event) {

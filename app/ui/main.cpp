@@ -1,17 +1,21 @@
 // The application: starts the socket layer, runs the main window modally and
-// ends when it closes. SIGINT and SIGTERM end it as the Cancel command does.
+// ends when it closes. SIGINT and SIGTERM end it at once, whatever window or
+// wait is open. With --start it presses Start once the window is up.
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include "app/AnsweringMessageBoxes.h"
 #include "app/EventLog.h"
 #include "app/Startup.h"
 #include "app/ui/CDlgMain.h"
+#include "app/ui/UiTimeSource.h"
 #include "config/Settings.h"
 #include "config/ui/QtMessageBoxes.h"
 #include "platform/Clock.h"
 #include "platform/DataFolder.h"
 #include "platform/EventFile.h"
 #include "platform/RegistryStore.h"
+#include "platform/Routes.h"
 #include "platform/SocketLibrary.h"
 #include "platform/TerminationSignals.h"
 
@@ -19,6 +23,8 @@ int main(int argc, char** argv) {
   using namespace corvane;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kAppName));
+  const QStringList arguments = QApplication::arguments();
+  const bool startAtOnce = arguments.contains(QStringLiteral("--start"));
 
   // Before the window logs its first line: a signal from then on is held in
   // the pipe until the window's event loop reads it.
@@ -33,17 +39,23 @@ int main(int argc, char** argv) {
   SystemClock clock;
   StampedEventLog log(logFile, clock);
   Settings settings;
+  UiTimeSource time(application.thread());
+  SystemRouteSource routes;
 
-  QtMessageBoxes boxes;
-  CDlgMain dialog(settings, registry, log, boxes);
+  QtMessageBoxes screenBoxes;
+  AnsweringMessageBoxes boxes(screenBoxes, log);
+  CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
 
   QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
   signalNotifier.setEnabled(signalFd >= 0);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog, [&dialog, signalFd] {
-    DrainTerminationSignals(signalFd);
-    dialog.reject();
-  });
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog,
+                   [&dialog, &boxes, signalFd] {
+                     DrainTerminationSignals(signalFd);
+                     boxes.AnswerAtOnce();
+                     dialog.EndApplication();
+                   });
 
+  if (startAtOnce) dialog.PressStartWhenShown();
   dialog.exec();
   StopSocketLibrary();
   return 0;

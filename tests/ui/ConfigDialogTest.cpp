@@ -305,7 +305,9 @@ TEST(OptionButton, RunsConfigAndRefreshesLabelsWhateverItsOutcome) {
   EventFile file(bench.dir.path() / "log.txt");
   FixedClock clock;
   StampedEventLog log(file, clock);
-  CDlgMain window(bench.settings, bench.registry, log, bench.boxes);
+  UiTimeSource time(QCoreApplication::instance()->thread());
+  SystemRouteSource routes;
+  CDlgMain window(bench.settings, bench.registry, log, bench.boxes, time, clock, routes);
   window.show();
   EXPECT_EQ(Control<QLabel>(&window, kIdcMountLabel)->text(), "OLD  CMR");
 

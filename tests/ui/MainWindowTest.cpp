@@ -24,7 +24,9 @@ struct MainWindowFixture : ::testing::Test {
 
   QString Text(int id) { return FindControl<QLabel>(window.get(), id)->text(); }
   QListWidget* List() { return FindControl<QListWidget>(window.get(), kIdcEventList); }
-  void Open() { window = std::make_unique<CDlgMain>(settings, registry, log, boxes); }
+  void Open() {
+    window = std::make_unique<CDlgMain>(settings, registry, log, boxes, time, clock, routes);
+  }
 
   testing::TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
@@ -33,6 +35,8 @@ struct MainWindowFixture : ::testing::Test {
   StampedEventLog log{file, clock};
   testing::ScriptedMessageBoxes boxes;
   Settings settings;
+  UiTimeSource time{testing::EnsureQtApp().thread()};
+  SystemRouteSource routes;
   std::unique_ptr<CDlgMain> window;
 };
 

@@ -82,7 +82,9 @@ int main(int argc, char** argv) {
   QtMessageBoxes boxes;
   Settings settings;
 
-  CDlgMain window(settings, registry, log, boxes);  // loads the settings
+  UiTimeSource time(application.thread());
+  SystemRouteSource routes;
+  CDlgMain window(settings, registry, log, boxes, time, clock, routes);  // loads the settings
   CDlgOption option(settings, boxes);
   CDlgConfig config(settings, registry, boxes);
   const bool saved = Save(&window, dir, QStringLiteral("main.png")) &&
