@@ -148,6 +148,9 @@ void RunController::PollPosition() {
 }
 
 void RunController::StartServer() {
+  // Reached while the application ends (from a call that the end interrupted
+  // in one of its sleeps): nothing starts any more.
+  if (terminated_) return;
   if (RelayRunning()) {
     window_.DisableStartStop();
     StopRelay();
@@ -156,6 +159,7 @@ void RunController::StartServer() {
     return;
   }
   if (bearer_.BearerIsUp() == 0 && bearer_.EstablishBearer() == 0) {
+    if (terminated_) return;  // the wait was cut short, not the network lost
     boxes_.Show(u"Please check your Network!", u"Prompt", MessageButtons::Ok,
                 MessageIcon::Exclamation);
     log_.LogEvent("Please check the Network!");
@@ -303,11 +307,11 @@ void RunController::OnClose() {
 }
 
 void RunController::Terminate() {
+  terminated_ = true;
   awaitingData_ = false;
   StopRelay();
   window_.KillTimer(kSupervisionTimer);
   window_.KillTimer(kPositionTimer);
-  OnClose();
 }
 
 }  // namespace corvane

@@ -96,8 +96,10 @@ class RunController {
   // The window closes: the receiver and the relay port are closed.
   void OnClose();
   // The application ends from outside (a termination signal), possibly in
-  // the middle of StartServer: everything stops at once, silently, so that a
-  // StartServer under way returns at its next step.
+  // the middle of StartServer: the relay and the timers stop at once,
+  // silently; a StartServer under way returns at its next step without
+  // another line, and none starts any more. The receiver and the relay port
+  // close as the window goes.
   void Terminate();
 
   // The relay's Running flag.
@@ -141,6 +143,7 @@ class RunController {
   int64_t retryWaitTicks_ = 0;     // RetryWaitTicks
   int32_t idleTicks_ = 0;          // IdleTicks
   int32_t connectError_ = 0;       // ConnectError
+  bool terminated_ = false;
 };
 
 }  // namespace corvane

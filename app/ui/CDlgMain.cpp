@@ -1,7 +1,7 @@
 #include "app/ui/CDlgMain.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QResizeEvent>
@@ -266,7 +266,13 @@ void CDlgMain::EndApplication() {
   ending_ = true;
   time_.EndSleeps();
   controller_.Terminate();
-  QCoreApplication::exit(0);
+  // Every modal window ends, message boxes and the settings dialogs
+  // included; each nested loop returns as the call stack unwinds to it.
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(window);
+    if (dialog != nullptr && dialog != this && dialog->isVisible()) dialog->reject();
+  }
+  reject();
 }
 
 void CDlgMain::resizeEvent(QResizeEvent* event) {

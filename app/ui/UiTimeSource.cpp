@@ -1,6 +1,5 @@
 #include "app/ui/UiTimeSource.h"
 
-#include <QEventLoop>
 #include <QTimer>
 #include <cmath>
 
@@ -28,7 +27,14 @@ void UiTimeSource::Sleep(Millis duration) {
   }
   QEventLoop loop;
   QTimer::singleShot(RealPeriod(duration), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  sleeping_.push_back(&loop);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+  sleeping_.pop_back();
+}
+
+void UiTimeSource::EndSleeps() {
+  ending_ = true;
+  for (QEventLoop* loop : sleeping_) loop->quit();
 }
 
 bool UiTimeSource::Wait(AutoResetEvent& event, Millis timeout) {

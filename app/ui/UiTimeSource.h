@@ -6,9 +6,11 @@
 // plainly.
 #pragma once
 
+#include <QEventLoop>
 #include <QThread>
 #include <atomic>
 #include <chrono>
+#include <vector>
 
 #include "platform/TimeSource.h"
 
@@ -25,16 +27,18 @@ class UiTimeSource final : public TimeSource {
 
   // A timer period in real milliseconds, for the window's timers.
   std::chrono::milliseconds RealPeriod(Millis period) const;
-  // The application is ending: from now on every sleep returns at once, its
-  // time counted as passed, so that loops bounded by time end at once too.
-  void EndSleeps() { ending_ = true; }
+  // On the UI thread, as the application ends: the sleeps under way end now,
+  // and from now on every sleep returns at once, its time counted as passed,
+  // so that loops bounded by time end at once too.
+  void EndSleeps();
 
  private:
   QThread* uiThread_;
   double factor_;
   ScaledTimeSource scaled_;
   std::atomic<bool> ending_{false};
-  std::atomic<int64_t> skipped_{0};  // milliseconds of sleeps cut short by the end
+  std::atomic<int64_t> skipped_{0};    // milliseconds of sleeps cut short by the end
+  std::vector<QEventLoop*> sleeping_;  // the UI thread's sleeps under way, innermost last
 };
 
 }  // namespace corvane

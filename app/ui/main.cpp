@@ -1,62 +1,14 @@
-// The application: starts the socket layer, runs the main window modally and
-// ends when it closes. SIGINT and SIGTERM end it at once, whatever window or
-// wait is open. With --start it presses Start once the window is up.
+// The application's entry: Qt's own options, then --start, which presses
+// Start once the window is up.
 #include <QApplication>
-#include <QSocketNotifier>
 
-#include "app/AnsweringMessageBoxes.h"
-#include "app/EventLog.h"
 #include "app/Startup.h"
-#include "app/ui/CDlgMain.h"
-#include "app/ui/UiTimeSource.h"
-#include "config/Settings.h"
-#include "config/ui/QtMessageBoxes.h"
-#include "platform/Clock.h"
-#include "platform/DataFolder.h"
-#include "platform/EventFile.h"
-#include "platform/RegistryStore.h"
-#include "platform/Routes.h"
-#include "platform/SocketLibrary.h"
-#include "platform/TerminationSignals.h"
+#include "app/ui/Application.h"
 
 int main(int argc, char** argv) {
-  using namespace corvane;
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QString::fromLatin1(kAppName));
-  const QStringList arguments = QApplication::arguments();
-  const bool startAtOnce = arguments.contains(QStringLiteral("--start"));
-
-  // Before the window logs its first line: a signal from then on is held in
-  // the pipe until the window's event loop reads it.
-  const int signalFd = TerminationSignalFd();
-
-  QtMessageBoxes ownerless;
-  if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
-
-  const std::filesystem::path folder = DataFolder();
-  RegistryStore registry(RegistryFile());
-  EventFile logFile(folder / "log.txt");
-  SystemClock clock;
-  StampedEventLog log(logFile, clock);
-  Settings settings;
-  UiTimeSource time(application.thread());
-  SystemRouteSource routes;
-
-  QtMessageBoxes screenBoxes;
-  AnsweringMessageBoxes boxes(screenBoxes, log);
-  CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
-
-  QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
-  signalNotifier.setEnabled(signalFd >= 0);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog,
-                   [&dialog, &boxes, signalFd] {
-                     DrainTerminationSignals(signalFd);
-                     boxes.AnswerAtOnce();
-                     dialog.EndApplication();
-                   });
-
-  if (startAtOnce) dialog.PressStartWhenShown();
-  dialog.exec();
-  StopSocketLibrary();
-  return 0;
+  QApplication::setApplicationName(QString::fromLatin1(corvane::kAppName));
+  corvane::ApplicationOptions options;
+  options.Start = QApplication::arguments().contains(QStringLiteral("--start"));
+  return corvane::RunApplication(application, options);
 }

@@ -53,7 +53,7 @@ class TimedLog final : public EventLog {
 
 class FakeWindow final : public RunWindow {
  public:
-  explicit FakeWindow(VirtualTimeSource& time) : time_(time) {}
+  explicit FakeWindow(TimeSource& time) : time_(time) {}
   void SetRunningControls(bool running) override {
     caption = running ? "Stop" : "Start";
     startStopEnabled = true;
@@ -76,7 +76,7 @@ class FakeWindow final : public RunWindow {
   std::map<int, Timer> timers;
 
  private:
-  VirtualTimeSource& time_;
+  TimeSource& time_;
 };
 
 class FakeReceiver final : public ReceiverControl {

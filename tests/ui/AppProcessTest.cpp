@@ -1,21 +1,33 @@
-// The application as a process: started on the offscreen platform and ended
-// by SIGTERM as the Cancel command ends it.
+// The application as a process and as main runs it: ended by SIGTERM after
+// its start-up lines, in the middle of StartServer's data wait, and with a
+// modal window open.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QTimer>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/Startup.h"
+#include "app/ui/Application.h"
+#include "app/ui/CDlgMain.h"
+#include "config/ui/CDlgConfig.h"
 #include "fixtures/Files.h"
+#include "fixtures/QtApp.h"
 #include "fixtures/TempDir.h"
+#include "platform/TerminationSignals.h"
+#include "uplink/UplinkRig.h"
 
 extern char** environ;
 
 namespace corvane {
 namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 bool IsStamp(std::string_view stamp) {
   const std::string_view shape = "[##/##-##:##:##] ";
@@ -28,41 +40,57 @@ bool IsStamp(std::string_view stamp) {
   return true;
 }
 
-TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
-  testing::TempDir home;
+// corvane on the offscreen platform with its own data folder, clock setting
+// off, and the test's environment (sanitizer options included) otherwise.
+pid_t SpawnApplication(const std::filesystem::path& home, std::vector<std::string> args) {
   const std::string program = std::string(CORVANE_BIN_DIR) + "/corvane";
-  // The test's own environment (sanitizer options included), with its own
-  // data folder and the offscreen platform.
-  std::vector<std::string> env = {"CORVANE_HOME=" + home.path().string(),
-                                  "QT_QPA_PLATFORM=offscreen"};
+  std::vector<std::string> env = {"CORVANE_HOME=" + home.string(), "QT_QPA_PLATFORM=offscreen",
+                                  "CORVANE_SET_CLOCK=0"};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
-    if (!text.starts_with("CORVANE_HOME=") && !text.starts_with("QT_QPA_PLATFORM=")) {
+    if (!text.starts_with("CORVANE_") && !text.starts_with("QT_QPA_PLATFORM=")) {
       env.emplace_back(text);
     }
   }
   std::vector<char*> envp;
   for (auto& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  std::string arg0 = program;
-  char* argv[] = {arg0.data(), nullptr};
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0 ? pid
+                                                                                             : -1;
+}
 
-  const auto log = home.path() / "log.txt";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (testing::ReadFileBytes(log).find("System Init.") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+bool AwaitLogText(const std::filesystem::path& home, std::string_view text) {
+  const auto deadline = Clock::now() + 60s;
+  while (testing::ReadFileBytes(home / "log.txt").find(text) == std::string::npos) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
   }
-  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  return true;
+}
+
+// SIGTERM, then the exit status and how long the exit took.
+std::pair<int, Clock::duration> Terminate(pid_t pid) {
+  const auto signalled = Clock::now();
+  if (::kill(pid, SIGTERM) != 0) return {-1, {}};
   int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return {-1, {}};
+  return {WEXITSTATUS(status), Clock::now() - signalled};
+}
+
+TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
+  testing::TempDir home;
+  const pid_t pid = SpawnApplication(home.path(), {});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(AwaitLogText(home.path(), "System Init."));
+  EXPECT_EQ(Terminate(pid).first, 0);
 
   // Each line: a "[MM/DD-hh:mm:ss] " stamp, the text, CR LF.
-  const std::string text = testing::ReadFileBytes(log);
+  const std::string text = testing::ReadFileBytes(home.path() / "log.txt");
   std::vector<std::string> lines;
   for (size_t begin = 0; begin < text.size();) {
     const size_t stop = text.find("\r\n", begin);
@@ -74,6 +102,97 @@ TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
     begin = stop + 2;
   }
   EXPECT_EQ(lines, (std::vector<std::string>{"Corvane V2.5", kAttributionLine, "System Init."}));
+}
+
+TEST(AppProcessTest, SigtermDuringTheDataWaitEndsItAtOnce) {
+  testing::TempDir home;
+  // A receiver that gives its position but never a correction byte.
+  testing::ChildProcess sim({CORVANE_BIN_DIR "/corvane-gnss-sim", "--type", "trimble", "--link",
+                             (home.path() / "dosdevices" / "com3").string(), "--send-bytes", "0"});
+  ASSERT_FALSE(sim.ReadLine().empty());
+  Settings settings;
+  settings.SerialPort = "COM3";
+  settings.SerialPortRate = 115200;
+  settings.GPSBoard = kBoardTrimble;
+  settings.DiffType = kDiffRtcm32;
+  settings.CasterAddress = "127.0.0.1";
+  settings.Port = 9;
+  RegistryStore registry(home.path() / "registry.reg");
+  ASSERT_TRUE(SaveSettings(settings, registry));
+
+  const pid_t pid = SpawnApplication(home.path(), {"--start"});
+  ASSERT_GT(pid, 0);
+  // The line stands just before the 2 s sleep of the first pass: the signal
+  // comes at its start, and the sleep must end at once, not when it is over.
+  ASSERT_TRUE(AwaitLogText(home.path(), "Init DiffType Data 1 Times"));
+  const auto [status, took] = Terminate(pid);
+  EXPECT_EQ(status, 0);
+  EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+  // Nothing more happened: no further pass, no give-up line.
+  const std::string log = testing::ReadFileBytes(home.path() / "log.txt");
+  EXPECT_TRUE(log.ends_with("Init DiffType Data 1 Times\r\n\r\n")) << log;
+}
+
+// The main window of the application that runs in this process.
+CDlgMain* MainWindow() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* main = qobject_cast<CDlgMain*>(window)) return main;
+  return nullptr;
+}
+
+void Click(const QWidget* window, int id) {
+  if (auto* button = FindControl<QPushButton>(window, id)) button->click();
+}
+
+TEST(AppProcessTest, SigtermEndsTheApplicationWhateverModalWindowIsOpen) {
+  testing::EnsureQtApp();
+  TerminationSignalFd();  // SIGTERM is the application's from now on
+  // Each row opens modal windows one over the other, the last click from
+  // inside the one before: the Config dialog; the Option dialog over it; the
+  // exit question.
+  using Opening = std::vector<std::function<void()>>;
+  const std::vector<std::pair<Opening, const char*>> rows = {
+      {{[] { Click(MainWindow(), kIdcOption); }}, "corvane::CDlgConfig"},
+      {{[] { Click(MainWindow(), kIdcOption); },
+        [] { Click(QApplication::activeModalWidget(), CDlgConfig::kIdSetup); }},
+       "corvane::CDlgOption"},
+      {{[] { Click(MainWindow(), kIdcExit); }}, "QMessageBox"}};
+  for (const auto& [opening, modal] : rows) {
+    testing::TempDir home;
+    ::setenv("CORVANE_HOME", home.path().c_str(), 1);
+    std::string open;
+    Clock::time_point signalled;
+    // Each step runs once the window before it is up, inside its loop.
+    std::function<void(size_t)> step = [&](size_t index) {
+      QTimer::singleShot(100ms, [&, index] {
+        if (index == opening.size()) {
+          open = QApplication::activeModalWidget()->metaObject()->className();
+          signalled = Clock::now();
+          ::raise(SIGTERM);
+          return;
+        }
+        step(index + 1);
+        opening[index]();
+      });
+    };
+    step(0);
+    // Should the signal leave a window open, the row fails instead of hanging.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+      for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+          dialog->reject();
+    });
+    watchdog.start(5s);
+    const int status = RunApplication(testing::EnsureQtApp(), {});
+    const auto took = Clock::now() - signalled;
+    ::unsetenv("CORVANE_HOME");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(open, modal);
+    EXPECT_LT(took, 2s) << modal;
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << modal;
+  }
 }
 
 }  // namespace

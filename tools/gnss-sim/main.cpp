@@ -46,11 +46,13 @@ constexpr const char* kUsage =
     "  --data-dir DIR           folder with rtcm3/ and rtcm2/ captures\n"
     "  --rate BYTES             bytes per second for captures without RTCM 3 epochs (1000)\n"
     "  --no-fix SECONDS         no valid fix for the first SECONDS after start\n"
-    "  --silent-after SECONDS   send nothing more SECONDS after the corrections started\n"
+    "  --silent-after SECONDS   send nothing SECONDS after the corrections (re)started,\n"
+    "                           until base-station commands start them again\n"
     "  --send-bytes N           send exactly N correction bytes, then nothing\n"
     "  --close-after SECONDS    close the port SECONDS after the corrections started\n"
     "  --acks                   answer each command (\"<OK\" lines / ACK byte)\n"
     "  --command-log FILE       every command received, one per line (text or hex)\n"
+    "  --sent-log FILE          every correction byte sent, as sent\n"
     "Prints the pseudo-terminal's slave path when ready; runs until SIGINT or SIGTERM.\n";
 
 struct Options {
@@ -66,6 +68,7 @@ struct Options {
   std::optional<double> closeAfter;
   bool acks = false;
   std::string commandLog;
+  std::string sentLog;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -90,6 +93,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.dataDir = value;
     } else if (arg == "--command-log") {
       o.commandLog = value;
+    } else if (arg == "--sent-log") {
+      o.sentLog = value;
     } else if (!numeric) {
       return false;
     } else if (arg == "--lat") {
@@ -160,6 +165,7 @@ class Simulator {
  public:
   Simulator(const Options& options, PseudoTerminal& pty) : o_(options), pty_(pty) {
     if (!o_.commandLog.empty()) log_.open(o_.commandLog, std::ios::trunc);
+    if (!o_.sentLog.empty()) sentLog_.open(o_.sentLog, std::ios::binary | std::ios::trunc);
   }
 
   int Run() {
@@ -191,10 +197,11 @@ class Simulator {
   }
 
  private:
-  void Send(const Bytes& bytes) {
-    if (portClosed_ || silent_ || bytes.empty()) return;
+  // Returns how many bytes went out.
+  int Send(const Bytes& bytes) {
+    if (portClosed_ || silent_ || bytes.empty()) return 0;
     // A line nobody reads drops what does not fit, as a UART would.
-    pty_.Write(bytes.data(), static_cast<int>(bytes.size()), milliseconds(0));
+    return std::max(0, pty_.Write(bytes.data(), static_cast<int>(bytes.size()), milliseconds(0)));
   }
   void Send(const std::string& text) { Send(Bytes(text.begin(), text.end())); }
 
@@ -258,6 +265,7 @@ class Simulator {
       return;
     }
     streaming_ = true;
+    silent_ = false;
     streamStart_ = Clock::now();
     nextBurst_ = streamStart_;
   }
@@ -308,13 +316,18 @@ class Simulator {
       if (static_cast<long long>(burst.size()) > left) burst.resize(static_cast<size_t>(left));
     }
     if (portClosed_ || silent_) return;
-    Send(burst);
+    const int sent = Send(burst);
     sent_ += static_cast<long long>(burst.size());
+    if (sentLog_.is_open()) {
+      sentLog_.write(reinterpret_cast<const char*>(burst.data()), sent);
+      sentLog_.flush();
+    }
   }
 
   const Options& o_;
   PseudoTerminal& pty_;
   std::ofstream log_;
+  std::ofstream sentLog_;
   LineSplitter lines_;
   PacketScanner scanner_;
   std::map<std::string, int> positionLogs_;  // output name -> period in seconds

@@ -1,0 +1,58 @@
+#include "app/ui/Application.h"
+
+#include <QSocketNotifier>
+
+#include "app/AnsweringMessageBoxes.h"
+#include "app/EventLog.h"
+#include "app/Startup.h"
+#include "app/ui/CDlgMain.h"
+#include "app/ui/UiTimeSource.h"
+#include "config/Settings.h"
+#include "config/ui/QtMessageBoxes.h"
+#include "platform/Clock.h"
+#include "platform/DataFolder.h"
+#include "platform/EventFile.h"
+#include "platform/RegistryStore.h"
+#include "platform/Routes.h"
+#include "platform/SocketLibrary.h"
+#include "platform/TerminationSignals.h"
+
+namespace corvane {
+
+int RunApplication(QApplication& application, const ApplicationOptions& options) {
+  // Before the window logs its first line: a signal from then on is held in
+  // the pipe until the window's event loop reads it.
+  const int signalFd = TerminationSignalFd();
+
+  QtMessageBoxes ownerless;
+  if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
+
+  const std::filesystem::path folder = DataFolder();
+  RegistryStore registry(RegistryFile());
+  EventFile logFile(folder / "log.txt");
+  SystemClock clock;
+  StampedEventLog log(logFile, clock);
+  Settings settings;
+  UiTimeSource time(application.thread(), options.TimeScale);
+  SystemRouteSource routes;
+
+  QtMessageBoxes screenBoxes;
+  AnsweringMessageBoxes boxes(screenBoxes, log);
+  CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
+
+  QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+  signalNotifier.setEnabled(signalFd >= 0);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &dialog,
+                   [&dialog, &boxes, signalFd] {
+                     DrainTerminationSignals(signalFd);
+                     boxes.AnswerAtOnce();
+                     dialog.EndApplication();
+                   });
+
+  if (options.Start) dialog.PressStartWhenShown();
+  dialog.exec();
+  StopSocketLibrary();
+  return 0;
+}
+
+}  // namespace corvane
