@@ -11,6 +11,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export CORVANE_HOME=${CORVANE_HOME:-$PWD/$build/demo-home}
+export CORVANE_SET_CLOCK=0
 mkdir -p "$CORVANE_HOME/dosdevices"
 if [ ! -f "$CORVANE_HOME/registry.reg" ]; then
   cat >"$CORVANE_HOME/registry.reg" <<'REG'

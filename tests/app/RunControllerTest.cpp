@@ -310,6 +310,24 @@ TEST(RunControllerTest, AStartPressDuringTheRetryWaitMeetsTheGuard) {
   EXPECT_TRUE(rig.window.startStopEnabled);
 }
 
+TEST(RunControllerTest, TheWindowsCloseClosesTheReceiverAndTheRelayPort) {
+  RunRig waiting;
+  waiting.receiver.fix.FixQuality = 0;
+  waiting.Press();
+  waiting.controller.OnClose();
+  EXPECT_FALSE(waiting.receiver.open);
+  EXPECT_TRUE(waiting.time.Sleeps().empty());
+
+  RunRig relaying;
+  relaying.Press();
+  relaying.RunUntil(10000ms);
+  const size_t sleeps = relaying.time.Sleeps().size();
+  relaying.controller.OnClose();
+  EXPECT_FALSE(relaying.Relay(0).port.open);
+  EXPECT_EQ(relaying.time.Sleeps().size(), sleeps + 1);
+  EXPECT_EQ(relaying.time.Sleeps().back(), 300ms);  // for the reader to let go of the port
+}
+
 TEST(RunControllerTest, FailuresBeforeTheRelayRuns) {
   // No route to the caster within 60 s.
   RunRig rig;
