@@ -11,9 +11,9 @@ MessageResult AnsweringMessageBoxes::Show(std::u16string_view text, std::u16stri
                                           MessageButtons buttons, MessageIcon icon) {
   if (!atOnce_) return screen_.Show(text, caption, buttons, icon);
   const std::string line =
-      "Message box \"" + WideToAnsi(caption) + "\": " + WideToAnsi(text) + " - answered OK";
-  log_.AppendLogFile(line);
+      "Message box \"" + WideToAnsi(caption) + "\": " + WideToAnsi(text) + " (answered OK)";
   std::fprintf(stderr, "corvane: %s\n", line.c_str());
+  log_.LogEvent(line);
   return MessageResult::Ok;
 }
 

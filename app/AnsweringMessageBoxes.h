@@ -1,6 +1,7 @@
-// Message boxes that must not wait for anybody: once the application is
-// ending (or nobody can answer), a box is answered at once with its default
-// button, OK, and what it said goes to log.txt and stderr instead of a screen.
+// Message boxes that must not wait for anybody: when nobody can answer (an
+// unattended run, no screen) or the application is ending, a box is answered
+// at once with its default button, OK, and what it said goes to the event log
+// and stderr instead of a screen.
 #pragma once
 
 #include <atomic>

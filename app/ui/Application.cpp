@@ -1,5 +1,6 @@
 #include "app/ui/Application.h"
 
+#include <QGuiApplication>
 #include <QSocketNotifier>
 
 #include "app/AnsweringMessageBoxes.h"
@@ -38,6 +39,12 @@ int RunApplication(QApplication& application, const ApplicationOptions& options)
 
   QtMessageBoxes screenBoxes;
   AnsweringMessageBoxes boxes(screenBoxes, log);
+  // Unattended, or on a platform without a screen: nobody would answer.
+  const QString platform = QGuiApplication::platformName();
+  if (options.Start || platform == QLatin1String("offscreen") ||
+      platform == QLatin1String("minimal")) {
+    boxes.AnswerAtOnce();
+  }
   CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
 
   QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);

@@ -43,7 +43,8 @@ constexpr const char* kUsage =
     "  --lat DEG --lon DEG --height M   position (default the capture's base)\n"
     "  --quality Q              GGA fix quality of the position output (default 1)\n"
     "  --capture FILE           correction capture to loop (default by the commands)\n"
-    "  --data-dir DIR           folder with rtcm3/ and rtcm2/ captures\n"
+    "  --data-dir DIR           folder with rtcm3/ and rtcm2/ captures (default: installed\n"
+    "                           share/corvane/captures, else the source tree's tests/data)\n"
     "  --rate BYTES             bytes per second for captures without RTCM 3 epochs (1000)\n"
     "  --no-fix SECONDS         no valid fix for the first SECONDS after start\n"
     "  --silent-after SECONDS   send nothing SECONDS after the corrections (re)started,\n"
@@ -55,12 +56,23 @@ constexpr const char* kUsage =
     "  --sent-log FILE          every correction byte sent, as sent\n"
     "Prints the pseudo-terminal's slave path when ready; runs until SIGINT or SIGTERM.\n";
 
+// Installed, the captures stand in the share folder beside the program's
+// bin folder; in a build tree, in the sources.
+std::string DefaultDataDir() {
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path installed =
+      program.parent_path().parent_path() / "share" / "corvane" / "captures";
+  if (!ec && std::filesystem::is_directory(installed, ec)) return installed.string();
+  return CORVANE_SIM_DATA_DIR;
+}
+
 struct Options {
   bool trimble = false;
   std::string link;
   SimFix fix{35.872988846, 138.389665470, 1003.8599, 1, 12};
   std::string capture;
-  std::string dataDir = CORVANE_SIM_DATA_DIR;
+  std::string dataDir = DefaultDataDir();
   double rate = 1000;
   double noFixSeconds = 0;
   std::optional<double> silentAfter;
