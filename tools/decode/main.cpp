@@ -72,7 +72,10 @@ class PositionReader final : public Reader {
   explicit PositionReader(std::string_view units) : units_(units) {}
   void Feed(const uint8_t* bytes, int32_t count) override { decoder_.Decode(bytes, count); }
   std::string TakeChange() override {
-    // Comparing records is cheap; the JSON is built only when one changed.
+    // The record changes only with an accepted sentence or packet; the JSON
+    // is built only when it did change.
+    if (decoder_.Counts().Accepted == lastAccepted_) return {};
+    lastAccepted_ = decoder_.Counts().Accepted;
     const PositionFix now = fix_.Snapshot();
     if (now == last_) return {};
     last_ = now;
@@ -92,6 +95,7 @@ class PositionReader final : public Reader {
   std::string_view units_;
   SharedPositionFix fix_;
   Decoder decoder_{fix_, SteadyTime()};
+  uint64_t lastAccepted_ = 0;
   PositionFix last_;
   std::string lastJson_ = PositionFixToJson(PositionFix{});
 };
