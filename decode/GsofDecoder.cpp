@@ -179,9 +179,8 @@ void ApplyRecord(const uint8_t* record, int32_t size, PositionFix& fix) {
       if (size >= kRecord12Size) ApplySigma(record, fix);
       break;
     case 34:
-      if (size >= kRecord34Head && size >= kRecord34Head + kSatelliteSize * record[2]) {
-        ApplySatellites(record, fix);
-      }
+      // The walk sized it by its satellite count.
+      ApplySatellites(record, fix);
       break;
     default:
       // 16 and 27 among others: not used.
@@ -284,6 +283,7 @@ void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
         uint32_t sum = 0;
         for (int32_t k = i + 1; k < i + 4 + length; ++k) sum += stream_[k];
         if (static_cast<uint8_t>(sum) == stream_[i + 4 + length]) {
+          ++counts_.Accepted;
           AssemblePage(&stream_[i + 4], length);
           // Consumed through the ETX, which may still be on its way; it is
           // then passed over as noise when it comes.
@@ -291,6 +291,7 @@ void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
           consumed = i;
           continue;
         }
+        ++counts_.BadChecksum;
       }
     }
     ++i;
@@ -305,30 +306,54 @@ void GsofDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
   }
 }
 
+// A report is joined from its pages in order: page 0, then each next page of
+// the same transmission up to the last. A page out of turn means pages were
+// lost; joining the rest would put slices with a gap between them, or another
+// report's bytes, into one walk, so the partial report is dropped.
 void GsofDecoder::AssemblePage(const uint8_t* payload, int32_t length) {
-  if (length <= 3) return;
+  if (length < 3) {
+    ++counts_.BadLength;
+    return;
+  }
+  const uint8_t transmission = payload[0];
   const uint8_t pageIndex = payload[1];
   const uint8_t lastPage = payload[2];
   const uint8_t* records = payload + 3;
   const int32_t size = length - 3;
-  if (lastPage == 0 || pageIndex == 0) {
+  if (pageIndex == 0) {
     std::memcpy(page_.data(), records, static_cast<size_t>(size));
     pageLength_ = size;
-    if (lastPage == 0) WalkRecords();
-  } else if (pageIndex <= lastPage) {
-    // A page that does not fit is dropped, and the report with it.
-    if (pageLength_ + size >= kPageSize) return;
+    transmission_ = transmission;
+    lastPage_ = lastPage;
+    nextPage_ = 1;
+  } else if (pageIndex != nextPage_ || transmission != transmission_ || lastPage != lastPage_) {
+    DropReport();
+    return;
+  } else if (pageLength_ + size >= kPageSize) {
+    ++counts_.BadLength;
+    DropReport();
+    return;
+  } else {
     std::memcpy(page_.data() + pageLength_, records, static_cast<size_t>(size));
     pageLength_ += size;
-    if (pageIndex == lastPage) WalkRecords();
-  } else {
+    ++nextPage_;
+  }
+  if (pageIndex == lastPage) {
+    nextPage_ = -1;
     WalkRecords();
   }
 }
 
+void GsofDecoder::DropReport() {
+  pageLength_ = 0;
+  nextPage_ = -1;
+}
+
 // Record: type, length n, n body bytes. Record 34 with more than 25
 // satellites has a body over 255 bytes whose length byte keeps only the low
-// eight bits; a length below 10 x count marks it. Walking stops at the first
+// eight bits, so its count gives its length; a length byte that is not the
+// low byte of that leaves the record's end unknown, and with it where the
+// next record starts, so the walk ends there. Walking also stops at the first
 // record that is not wholly held.
 void GsofDecoder::WalkRecords() {
   fix_.Modify([&](PositionFix& fix) {
@@ -336,8 +361,12 @@ void GsofDecoder::WalkRecords() {
     while (p + 2 <= pageLength_) {
       const uint8_t type = page_[p];
       int32_t body = page_[p + 1];
-      const int32_t satellites = p + 2 < pageLength_ ? page_[p + 2] : 0;
-      if (type == 34 && body < kSatelliteSize * satellites) body += 256;
+      if (type == 34) {
+        if (p + 2 >= pageLength_) break;
+        const int32_t counted = 1 + kSatelliteSize * page_[p + 2];
+        if ((counted & 0xFF) != body) break;
+        body = counted;
+      }
       if (body > pageLength_ - p - 2) break;
       ApplyRecord(&page_[p], body + 2, fix);
       p += body + 2;

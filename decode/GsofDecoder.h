@@ -48,10 +48,12 @@ class GsofDecoder final : public PositionDecoder {
 
   int32_t StreamLength() const { return streamLength_; }
   int32_t PageLength() const { return pageLength_; }
+  const DecodeCounts& Counts() const { return counts_; }
 
  private:
   void DecodeChunk(const uint8_t* bytes, int32_t count);
   void AssemblePage(const uint8_t* payload, int32_t length);
+  void DropReport();
   void WalkRecords();
 
   SharedPositionFix& fix_;
@@ -61,6 +63,12 @@ class GsofDecoder final : public PositionDecoder {
   std::array<uint8_t, kPageSize> page_{};
   int32_t streamLength_ = 0;
   int32_t pageLength_ = 0;
+  // The report being joined: its transmission number, last page index and
+  // the page index it needs next; -1 when no report is being joined.
+  uint8_t transmission_ = 0;
+  uint8_t lastPage_ = 0;
+  int32_t nextPage_ = -1;
+  DecodeCounts counts_;
   // Where the last scan stopped: the bytes before it hold no packet start,
   // and they do not change, so the next scan goes on from there.
   int32_t scanStart_ = 0;

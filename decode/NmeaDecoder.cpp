@@ -120,6 +120,30 @@ double ParseAltitude(std::string_view text) {
   return ToDouble(altitude);
 }
 
+int HexDigit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A sentence ("$" up to, not including, its line end) that carries "*hh"
+// must match it: the exclusive or of the characters between "$" and "*".
+// A byte lost or changed on the line would otherwise pass as a valid fix.
+// Sentences without "*" are taken as they stand, for receivers that omit it.
+bool ChecksumHolds(const uint8_t* sentence, int32_t length) {
+  const auto* star = static_cast<const uint8_t*>(std::memchr(sentence, '*', length));
+  if (star == nullptr) return true;
+  const int32_t at = static_cast<int32_t>(star - sentence);
+  if (length - at != 3) return false;
+  const int high = HexDigit(star[1]);
+  const int low = HexDigit(star[2]);
+  if (high < 0 || low < 0) return false;
+  uint8_t sum = 0;
+  for (int32_t i = 1; i < at; ++i) sum ^= sentence[i];
+  return sum == high * 16 + low;
+}
+
 int32_t TimeDigits(std::string_view gga, size_t at) {
   const auto digit = [&](size_t i) { return static_cast<unsigned char>(gga[i]) - '0'; };
   return digit(at) * 10 + digit(at + 1);
@@ -285,9 +309,18 @@ void NmeaDecoder::DecodeChunk(const uint8_t* bytes, int32_t count) {
     while (frame[end] != kCr && frame[end] != kLf) ++end;
     const int32_t length = end - pos + (frame[end] == kCr ? 2 : 1);
     if (length > kSentenceSize) {
+      ++counts_.BadLength;
       ++pos;
       continue;
     }
+    // A damaged sentence is passed over like any other text, so that a
+    // sentence inside it still gets its turn.
+    if (!ChecksumHolds(&frame[pos], end - pos)) {
+      ++counts_.BadChecksum;
+      ++pos;
+      continue;
+    }
+    ++counts_.Accepted;
     // GST is copied without its line feed; nothing reads that far.
     const int32_t copied = type == SentenceType::kGst ? length - 1 : length;
     std::array<char, kSentenceSize + 1> sentence{};

@@ -1,6 +1,7 @@
 // Position from NMEA 0183 output (NovAtel-type receivers): cuts the byte
 // stream into sentences at line feeds and writes GGA, GSV, GSA, RMC and GST
-// into the position record. Checksums are not verified; missing fields read 0.
+// into the position record. A sentence whose "*hh" checksum does not match is
+// dropped; one without a checksum is taken as it stands. Missing fields read 0.
 #pragma once
 
 #include <array>
@@ -28,6 +29,7 @@ class NmeaDecoder final : public PositionDecoder {
   bool ConfigureReceiver(ByteWriter& channel) override;
 
   int32_t CarryLength() const { return carryLength_; }
+  const DecodeCounts& Counts() const { return counts_; }
 
  private:
   void DecodeChunk(const uint8_t* bytes, int32_t count);
@@ -43,6 +45,7 @@ class NmeaDecoder final : public PositionDecoder {
   bool talkerGps_ = false;
   bool talkerGlonass_ = false;
   bool talkerBeidou_ = false;
+  DecodeCounts counts_;
 };
 
 }  // namespace corvane

@@ -16,6 +16,15 @@ namespace corvane {
 // decoders stay free of I/O. Null drops them.
 using TraceSink = void (*)(std::string_view text);
 
+// What a decoder made of its input so far, for tools that check a capture:
+// sentences or packets taken, and those dropped for their checksum or their
+// length.
+struct DecodeCounts {
+  uint64_t Accepted = 0;
+  uint64_t BadChecksum = 0;
+  uint64_t BadLength = 0;
+};
+
 class PositionDecoder {
  public:
   virtual ~PositionDecoder() = default;

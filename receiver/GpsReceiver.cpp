@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace corvane {
@@ -104,11 +105,26 @@ bool GpsReceiver::OpenGpsPort(int port, uint32_t baudRate) {
   decodeEvent_.Reset();
   decodeStop_.store(false);
   initStopEvent_.Reset();
-  pumpThread_ = std::thread(&GpsReceiver::DataPump, this);
-  decodeThread_ = std::thread(&GpsReceiver::DecodeWorker, this);
-  {
+  // A worker that cannot be created fails the opening like a port that does
+  // not open: the workers already running are stopped and joined, so none is
+  // left to end the process when its handle goes.
+  try {
+    pumpThread_ = std::thread(&GpsReceiver::DataPump, this);
+    decodeThread_ = std::thread(&GpsReceiver::DecodeWorker, this);
     std::lock_guard join(initJoinLock_);
     initThread_ = std::thread(&GpsReceiver::InitRetryWorker, this);
+  } catch (const std::system_error&) {
+    channel_->Stop();
+    if (pumpThread_.joinable()) {
+      pumpStopEvent_.Set();
+      pumpThread_.join();
+    }
+    if (decodeThread_.joinable()) {
+      decodeStop_.store(true);
+      decodeEvent_.Set();
+      decodeThread_.join();
+    }
+    return false;
   }
 
   std::lock_guard lock(stateLock_);

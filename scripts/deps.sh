@@ -7,8 +7,11 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  rtklib
+  nlohmann-json3-dev
+  # The Debian package: its dependencies and checks.
   dpkg-dev file
+  # Tests only: independent decoders and clients to check against.
+  rtklib gpsd-clients
 )
 
 missing=()

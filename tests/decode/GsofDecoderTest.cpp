@@ -51,19 +51,47 @@ TEST_F(GsofTest, MultiPageReportIsWalkedAtItsLastPage) {
   EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
   EXPECT_EQ(std::tuple(f.Day, f.FixQuality, f.Latitude, f.Altitude, f.Vdop),
             std::tuple(20, 4, -0.5 * kDegrees, -20.5, 3.0));
+}
 
-  // A page past the last one walks the held report again without appending.
-  fix.Modify([](PositionFix& held) { held.Vdop = 0.0; });
-  EXPECT_EQ(Decode(GsofPacket({8, 3, 2, 9, 1, 0})).Vdop, 3.0);
-  EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
+// A report is joined only from page 0 and each next page of its transmission;
+// a page out of turn drops what was joined. Each row follows a complete
+// report (so a lost page 0 would append to it) and each of its pages holds a
+// whole record 9, so any walk would show in the record.
+TEST_F(GsofTest, PagesOutOfTurnDropThePartialReport) {
+  struct Page {
+    uint8_t transmission, index, last;
+  };
+  const struct {
+    const char* what;
+    std::vector<Page> pages;
+  } rows[] = {
+      {"page 0 lost", {{2, 1, 2}, {2, 2, 2}}},
+      {"page 1 lost", {{2, 0, 2}, {2, 2, 2}}},
+      {"pages of another transmission", {{2, 0, 2}, {3, 1, 2}, {3, 2, 2}}},
+      {"last page index changes", {{2, 0, 2}, {2, 1, 3}, {2, 2, 2}}},
+      {"page repeated", {{2, 0, 2}, {2, 1, 2}, {2, 1, 2}, {2, 2, 2}}},
+      {"page past the last", {{1, 2, 1}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Decode(GsofReport(Concat({DilutionRecord(1.0f, 1.0f, 1.0f), DilutionRecord(2.0f, 2.0f, 2.0f)}),
+                      1, 18));
+    fix.Modify([](PositionFix& held) { held = {}; });
+    for (const Page& page : row.pages) {
+      Decode(GsofPacket(
+          Concat({{page.transmission, page.index, page.last}, DilutionRecord(5.0f, 5.0f, 5.0f)})));
+    }
+    EXPECT_EQ(fix.Snapshot(), PositionFix{});
+  }
 }
 
 TEST_F(GsofTest, PageThatDoesNotFitIsDropped) {
   // 41 full pages hold 10168 record bytes; the 42nd, the last, would pass
   // 10240 and is dropped with the report.
   Decode(GsofReport(Bytes(42 * 248, 0), 1), 997);
-  EXPECT_EQ(decoder.PageLength(), 41 * 248);
+  EXPECT_EQ(decoder.PageLength(), 0);
   EXPECT_EQ(fix.Snapshot(), PositionFix{});
+  EXPECT_EQ(std::tuple(decoder.Counts().Accepted, decoder.Counts().BadLength), std::tuple(42, 1));
 }
 
 TEST_F(GsofTest, PacketsSplitCorruptedOrAmidNoise) {
@@ -199,14 +227,31 @@ TEST_F(GsofTest, SatelliteDetailWithThirtySatellites) {
   EXPECT_EQ(next.GloSats[0], SatelliteInfo{});
 }
 
+// Past 25 satellites the length byte holds the low eight bits of the body,
+// which the count gives (1 + 10 x N); past 51 adding 256 once is not enough.
+TEST_F(GsofTest, SatelliteDetailOverFiftyOneSatellites) {
+  for (const int count : {52, 70, 255}) {
+    SCOPED_TRACE(count);
+    const Bytes entries = Concat({Satellites(20, 0), Satellites(20, 2), Satellites(11, 5),
+                                  Satellites(static_cast<uint8_t>(count - 51), 3)});
+    const Bytes record34 = Record(34, Concat({{static_cast<uint8_t>(count)}, entries}));
+    const PositionFix f = Decode(
+        GsofReport(Concat({record34, PositionRecord(0.5, 2.0, 7.0)}), static_cast<uint8_t>(count)));
+    EXPECT_EQ(std::tuple(f.GpsInView, f.GloInView, f.BdsInView, f.Latitude, f.Altitude),
+              std::tuple(20, 20, 11, 0.5 * kDegrees, 7.0));
+  }
+}
+
 TEST_F(GsofTest, ShortAndTruncatedRecordsStayInBounds) {
-  // Record 2 with 8 body bytes and record 34 announcing 5 satellites in 50
-  // body bytes (51 needed) are skipped; the record after them counts.
+  // Record 2 with 8 body bytes is skipped. Record 34 announcing 5 satellites
+  // in 50 body bytes (51 needed) leaves unknown where the next record starts:
+  // the walk ends, keeping what came before it.
   Bytes satellites(50, 0);
   satellites[0] = 5;
-  const PositionFix f = Decode(GsofReport(
-      Concat({Record(2, Bytes(8, 0x3F)), Record(34, satellites), DilutionRecord(4.0f, 3.0f, 2.0f)}),
-      1));
+  const PositionFix f =
+      Decode(GsofReport(Concat({Record(2, Bytes(8, 0x3F)), DilutionRecord(4.0f, 3.0f, 2.0f),
+                                Record(34, satellites), PositionRecord(0.5, 2.0, 7.0)}),
+                        1));
   EXPECT_EQ(std::tuple(f.Latitude, f.GpsInView, f.Pdop), std::tuple(0.0, 0, 4.0));
   // A record running past the report ends the walk.
   Bytes cut = DilutionRecord(5.0f, 5.0f, 5.0f);

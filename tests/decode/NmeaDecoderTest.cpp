@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view kGga =
     "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 constexpr std::string_view kSouthGga =
-    "$GPGGA,013519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    "$GPGGA,013519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*4A\r\n";
 
 // The record after a GGA at 4807.038 N 01131.000 E, or S and W.
 PositionFix Gga(int32_t hour, int32_t minute, int32_t second, int32_t quality,
@@ -69,27 +69,41 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
       {gga, Gga(12, 35, 19, 1)},
       {std::string(kSouthGga), Gga(1, 35, 19, 1, 545.4, 46.9, true)},
       // A receiver without a fix overwrites the position with zeros.
-      {gga + "$GPGGA,123520,,,,,0,00,99.99,,,,,,*6F\r\n", {.Hour = 12, .Minute = 35, .Second = 20}},
+      {gga + "$GPGGA,123520,,,,,0,00,99.99,,,,,,*4F\r\n", {.Hour = 12, .Minute = 35, .Second = 20}},
       // The altitude keeps its sign, the geoid separation does not.
-      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-12.5,M,-12.5,M,,*47\r\n",
+      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-12.5,M,-12.5,M,,*7C\r\n",
        Gga(12, 35, 19, 1, -12.5, 0.0)},
       // At most 15 characters of altitude text.
-      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-1234567890.123456,M,1,M,,*47\r\n",
+      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-1234567890.123456,M,1,M,,*48\r\n",
        Gga(12, 35, 19, 1, -1234567890.123, 1.0)},
-      {"$GNGGA,010203,4807.038,N,01131.000,E,4,08,0.9,545.4,M,46.9,M,,*47\r\n", Gga(1, 2, 3, 4)},
+      {"$GNGGA,010203,4807.038,N,01131.000,E,4,08,0.9,545.4,M,46.9,M,,*51\r\n", Gga(1, 2, 3, 4)},
       // The first 256 bytes of a GGA are read, numbers from their first 63 characters.
       {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M," + digits70 + ",M," +
-           std::string(300, '9') + "*47\r\n",
+           std::string(300, '9') + "\r\n",
        Gga(12, 35, 19, 1, 545.4, 1e62)},
-      {"$GPGGA,123519,4807.038,N,01131.000,E," + digits70 + ",*47\r\n",
+      {"$GPGGA,123519,4807.038,N,01131.000,E," + digits70 + ",\r\n",
        Gga(12, 35, 19, 2147483647, 0.0, 0.0)},
-      {rmc + "230317,003.1,W*6A\r\n", {.Year = 2017, .Month = 3, .Day = 23}},
-      {gst + "3.0,4.0,120.0*6A\r\n", {.Hrms = 5.0}},
-      {gst + "99.0,14.2,99.99*6A\r\n", {.Vrms = 99.99}},
-      {gst + "-3.0,4.0,-2.0*6A\r\n", {.Hrms = 4.0}},
+      {rmc + "230317,003.1,W\r\n", {.Year = 2017, .Month = 3, .Day = 23}},
+      {gst + "3.0,4.0,120.0\r\n", {.Hrms = 5.0}},
+      {gst + "99.0,14.2,99.99\r\n", {.Vrms = 99.99}},
+      {gst + "-3.0,4.0,-2.0\r\n", {.Hrms = 4.0}},
       // A sentence longer than 1024 bytes is skipped; the one after it is read.
-      {"$GPGSA,A,3," + std::string(1100, '1') + ",7.5,7.5,7.5*00\r\n" + rmc + "010120,,*00\r\n",
+      {"$GPGSA,A,3," + std::string(1100, '1') + ",7.5,7.5,7.5\r\n" + rmc + "010120,,\r\n",
        {.Year = 2020, .Month = 1, .Day = 1}},
+      // A sentence whose checksum does not match is dropped: here one byte
+      // was lost ("480.038"), a checksum cut short, a checksum that is no
+      // number. Hex digits of either case match; a sentence inside a dropped
+      // one is still read.
+      {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n",
+       Gga(12, 35, 19, 1)},
+      {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*7\r\n",
+       Gga(12, 35, 19, 1)},
+      {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*7G\r\n",
+       Gga(12, 35, 19, 1)},
+      {"$GPGGA,013519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*4a\r\n",
+       Gga(1, 35, 19, 1, 545.4, 46.9, true)},
+      {"$GPGGA,123519,480$GPRMC,123519,A,,,,,,,230317,,*2F\r\n",
+       {.Year = 2017, .Month = 3, .Day = 23}},
       // Chunks longer than 2048 bytes are taken in pieces.
       {manyGga, Gga(12, 35, 19, 1)},
   };
@@ -113,9 +127,9 @@ std::vector<int> Column(const SatelliteTable& table, auto SatelliteInfo::*field,
 TEST_F(NmeaTest, GsvMessagesFillTheirFourEntries) {
   // Messages 2 and 3 of 3 fill entries 4 to 8; a GN talker GSV is not read.
   PositionFix gps = Decode(
-      "$GPGSV,3,2,09,10,11,012,13,14,15,016,17,18,19,020,21,22,23,024,25*70\r\n"
+      "$GPGSV,3,2,09,10,11,012,13,14,15,016,17,18,19,020,21,22,23,024,25*71\r\n"
       "$GPGSV,3,3,09,26,27,028,29,30,31,032,33*70\r\n"
-      "$GNGSV,1,1,02,07,10,100,30,09,20,200,40*4A\r\n");
+      "$GNGSV,1,1,02,07,10,100,30,09,20,200,40*6C\r\n");
   EXPECT_EQ(Column(gps.GpsSats, &SatelliteInfo::Prn, 10),
             (std::vector{0, 0, 0, 0, 10, 14, 18, 22, 26, 0}));
   EXPECT_EQ(gps.GpsSats[4], (SatelliteInfo{10, 11, 12, 13}));
@@ -125,15 +139,15 @@ TEST_F(NmeaTest, GsvMessagesFillTheirFourEntries) {
   // GLONASS and BeiDou counts enter the total at the next GPS GSV; BeiDou
   // entries are marked used.
   PositionFix all =
-      Decode("$GLGSV,1,1,02,65,10,100,30,66,20,200,40*4A\r\n$BDGSV,1,1,01,201,30,300,35*4A\r\n");
+      Decode("$GLGSV,1,1,02,65,10,100,30,66,20,200,40*63\r\n$BDGSV,1,1,01,201,30,300,35*6C\r\n");
   EXPECT_EQ(all.GloSats[1], (SatelliteInfo{66, 20, 200, 40}));
   EXPECT_EQ(all.BdsSats[0], (SatelliteInfo{201, 30, 300, 35, 0, 1}));
   EXPECT_EQ(std::tuple(all.GloInView, all.BdsInView, all.SatsInView), std::tuple(2, 1, 9));
-  EXPECT_EQ(Decode("$GPGSV,3,1,09,01,02,003,04*70\r\n").SatsInView, 12);
+  EXPECT_EQ(Decode("$GPGSV,3,1,09,01,02,003,04*46\r\n").SatsInView, 12);
 
   // Message numbers past the table or below 1 store nothing.
   const SatelliteTable before = fix.Snapshot().GpsSats;
-  EXPECT_EQ(Decode("$GPGSV,9,6,09,90,91,092,93,94,95,096,97*70\r\n$GPGSV,9,0,09,90,91,092,93*70\r\n"
+  EXPECT_EQ(Decode("$GPGSV,9,6,09,90,91,092,93,94,95,096,97*7F\r\n$GPGSV,9,0,09,90,91,092,93*49\r\n"
                    "$GPGSV,9,99999999999,99999999999,90,91,092,93*70\r\n")
                 .GpsSats,
             before);
@@ -141,21 +155,21 @@ TEST_F(NmeaTest, GsvMessagesFillTheirFourEntries) {
 
 TEST_F(NmeaTest, GsaRoutesByFirstSatellite) {
   Decode(
-      "$GPGSV,1,1,03,05,40,083,46,09,20,100,30,12,30,200,40*4A\r\n"
-      "$GLGSV,1,1,02,70,10,100,30,71,20,200,40*4A\r\n");
-  PositionFix gps = Decode("$GPGSA,A,3,09,12,,,,,,,,,,,2.5,1.3,2.1*39\r\n");
+      "$GPGSV,1,1,03,05,40,083,46,09,20,100,30,12,30,200,40*4D\r\n"
+      "$GLGSV,1,1,02,70,10,100,30,71,20,200,40*61\r\n");
+  PositionFix gps = Decode("$GPGSA,A,3,09,12,,,,,,,,,,,2.5,1.3,2.1*3E\r\n");
   EXPECT_EQ(Column(gps.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 1, 1}));
   EXPECT_EQ(std::tuple(gps.Pdop, gps.Hdop, gps.Vdop), std::tuple(2.5, 1.3, 2.1));
   // Empty first field: 0 counts as GPS, so the GPS flags are cleared.
-  PositionFix empty = Decode("$GPGSA,A,3,,,,,,,,,,,,,3.5,1.5,2.5*39\r\n");
+  PositionFix empty = Decode("$GPGSA,A,3,,,,,,,,,,,,,3.5,1.5,2.5*37\r\n");
   EXPECT_EQ(Column(empty.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 0, 0}));
   EXPECT_EQ(empty.Pdop, 3.5);
-  EXPECT_EQ(Column(Decode("$GNGSA,A,3,70,,,,,,,,,,,,1.1,1.2,1.3*39\r\n").GloSats,
+  EXPECT_EQ(Column(Decode("$GNGSA,A,3,70,,,,,,,,,,,,1.1,1.2,1.3*2A\r\n").GloSats,
                    &SatelliteInfo::Used, 2),
             (std::vector{1, 0}));
   // 40 names neither system: no flag changes, the dilutions do.
-  Decode("$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*39\r\n");
-  PositionFix other = Decode("$GNGSA,A,3,40,71,05,,,,,,,,,,4.1,4.2,4.3*39\r\n");
+  Decode("$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*31\r\n");
+  PositionFix other = Decode("$GNGSA,A,3,40,71,05,,,,,,,,,,4.1,4.2,4.3*2F\r\n");
   EXPECT_EQ(Column(other.GpsSats, &SatelliteInfo::Used, 3), (std::vector{1, 0, 0}));
   EXPECT_EQ(Column(other.GloSats, &SatelliteInfo::Used, 2), (std::vector{1, 0}));
   EXPECT_EQ(other.Vdop, 4.3);
@@ -173,13 +187,13 @@ TEST_F(NmeaTest, SentenceAcrossChunksAndCarryBounds) {
   Decode(std::string(3000, 'x'), 100);
   EXPECT_EQ(decoder.CarryLength(), NmeaDecoder::kCarrySize);
   const PositionFix rmc =
-      Decode(std::string(700, 'y') + "$GPRMC,123519,A,,,,,,,110219,,*6A\r\n$GPGGA,0", 7);
+      Decode(std::string(700, 'y') + "$GPRMC,123519,A,,,,,,,110219,,*21\r\n$GPGGA,0", 7);
   EXPECT_EQ(std::tuple(rmc.Year, rmc.Month, rmc.Day), std::tuple(2019, 2, 11));
   EXPECT_EQ(decoder.CarryLength(), 8);
   // Lines that lost their carriage returns still end at their line feed.
   const PositionFix bare = Decode(
-      "\n$GPGGA,101010,4807.038,N,01131.000,E,1,08,0.9,1.5,M,46.9,M,,*47\n"
-      "$GPRMC,101010,A,,,,,,,311299,,*6A\n");
+      "\n$GPGGA,101010,4807.038,N,01131.000,E,1,08,0.9,1.5,M,46.9,M,,*4F\n"
+      "$GPRMC,101010,A,,,,,,,311299,,*26\n");
   EXPECT_EQ(std::tuple(bare.Hour, bare.Altitude, bare.Year), std::tuple(10, 1.5, 2099));
   EXPECT_EQ(decoder.Decode(nullptr, 5), -1);
 }
@@ -209,11 +223,11 @@ TEST(NmeaTraceTest, TraceLinesInOrder) {
   NmeaDecoder decoder(fix, time, RecordTrace);
   tracedLines.clear();
   Feed(decoder, std::string(kGga) +
-                    "$GPGSV,1,1,01,05,40,083,46*4A\r\n$GLGSV,1,1,01,65,40,083,46*4A\r\n"
-                    "$BDGSV,1,1,01,65,40,083,46*4A\r\n$GNGSV,1,1,01,65,40,083,46*4A\r\n"
-                    "$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*39\r\n$GNGSA,A,3,65,,*39\r\n"
-                    "$GNGSA,A,3,40,,*39\r\n$GPRMC,1,A,,,,,,,010120,,*00\r\n"
-                    "$GPGST,1,1,1,1,1,3.0,4.0,1.25*00\r\n$GPVTG,1*00\r\n");
+                    "$GPGSV,1,1,01,05,40,083,46*40\r\n$GLGSV,1,1,01,65,40,083,46*5A\r\n"
+                    "$BDGSV,1,1,01,65,40,083,46*57\r\n$GNGSV,1,1,01,65,40,083,46*58\r\n"
+                    "$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*31\r\n$GNGSA,A,3,65,,*01\r\n"
+                    "$GNGSA,A,3,40,,*06\r\n$GPRMC,1,A,,,,,,,010120,,*15\r\n"
+                    "$GPGST,1,1,1,1,1,3.0,4.0,1.25*79\r\n$GPVTG,1*4F\r\n");
   EXPECT_EQ(tracedLines, (std::vector<std::string>{
                              "GGA\n", "GSV\n", "Get GPGSV\n", "GSV\n", "Get GLGSV\n", "GSV\n",
                              "Get BDGSV\n", "GSV\n", "GSA\n", "Get GPGSA\n", "GSA\n", "Get GLGSA\n",

@@ -1,14 +1,22 @@
 // corvane-decode on real captures agrees with gpsd's independent decode of the
-// same logs, and on a generated GSOF stream gives back what was encoded.
+// same logs (NMEA positions, RTCM 3 message types and station), on a
+// generated GSOF stream gives back what was encoded, and reads a stream in
+// bounded memory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "fixtures/TempDir.h"
 #include "tests/decode/DecodeTestSupport.h"
 #include "tests/decode/GsofBuilder.h"
+#include "tools/decode/PositionJson.h"
 
 namespace corvane::testing {
 namespace {
@@ -19,14 +27,36 @@ struct RunResult {
   std::string err;
 };
 
-// corvane-decode with `arguments`, its output kept in `folder`.
-RunResult RunTool(const std::string& arguments, const std::filesystem::path& folder) {
+const std::string kTool = CORVANE_BIN_DIR "/corvane-decode";
+
+// A shell command line, its exit status and the largest memory (kB) it or any
+// program it started held.
+std::pair<int, long> RunShell(const std::string& command) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+// corvane-decode with `arguments` (which may redirect its output again), fed
+// by `input` (a shell pipeline's head), its output kept in `folder`.
+RunResult RunTool(const std::string& arguments, const std::filesystem::path& folder,
+                  const std::string& input = "") {
   const std::string out = (folder / "out.txt").string();
   const std::string err = (folder / "err.txt").string();
-  const std::string command =
-      std::string(CORVANE_BIN_DIR) + "/corvane-decode " + arguments + " >" + out + " 2>" + err;
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(out), ReadFileBytes(err)};
+  const int status = RunShell(input + kTool + " >" + out + " 2>" + err + " " + arguments).first;
+  return {status, ReadFileBytes(out), ReadFileBytes(err)};
+}
+
+// The summary line of a run whose every sentence or packet was accepted.
+std::string CleanSummary(size_t bytes, uint64_t accepted, const char* units) {
+  return "corvane-decode: " + std::to_string(bytes) + " bytes read, " + std::to_string(accepted) +
+         " " + units + " accepted, 0 rejected (checksum 0, length 0)\n";
 }
 
 // The number after "name": in the tool's JSON line.
@@ -65,6 +95,10 @@ TEST(DecodeToolTest, NmeaCapturesMatchGpsd) {
     const RunResult run = RunTool("--format nmea --chunk 333 " + capture, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+    EXPECT_TRUE(run.err.starts_with(
+        "corvane-decode: " + std::to_string(std::filesystem::file_size(capture)) + " bytes read, "))
+        << run.err;
+    EXPECT_TRUE(run.err.ends_with(" sentences accepted, 0 rejected (checksum 0, length 0)\n"));
     EXPECT_NEAR(JsonNumber(run.out, "Latitude"), latitude, 1e-8);
     EXPECT_NEAR(JsonNumber(run.out, "Longitude"), longitude, 1e-8);
     EXPECT_NEAR(JsonNumber(run.out, "Altitude"), altitude, 1e-6);
@@ -84,6 +118,8 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
   std::ofstream(capture, std::ios::binary) << std::string(stream.begin(), stream.end());
   const RunResult run = RunTool("--chunk 5 --format gsof " + capture, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
+  // 20 generated reports, 7 of them of three pages, then the last one.
+  EXPECT_EQ(run.err, CleanSummary(stream.size(), 7 * 3 + 13 + 1, "packets"));
   // The decoder tests pin each field; here the values must come through the tool.
   const std::pair<const char*, double> fields[] = {{"Latitude", -0.5 * 57.295780490442965},
                                                    {"Longitude", 0.25 * 57.295780490442965},
@@ -95,7 +131,8 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '{'), 1 + 3 * 20);
 
   // --each prints a line per changing chunk; the last is the final record.
-  const RunResult each = RunTool("--format gsof --each --chunk 64 " + capture, dir.path());
+  const RunResult each =
+      RunTool("--format=gsof --each --chunk=64 -", dir.path(), "cat " + capture + " |");
   ASSERT_EQ(each.status, 0);
   const auto lines = std::count(each.out.begin(), each.out.end(), '\n');
   EXPECT_GE(lines, 20);
@@ -109,7 +146,7 @@ TEST(DecodeToolTest, BadArgumentsAndUnreadableFilesExitTwo) {
   std::ofstream{file};
   for (const std::string& arguments : std::vector<std::string>{
            "", "--format nmea", "--format sirf " + file, file, "--format nmea --chunk 0 " + file,
-           "--format nmea --chunk 2049 " + file, "--format nmea --chunk 12x " + file,
+           "--format nmea --chunk 2049 " + file, "--format=nmea --chunk=12x " + file,
            "--format gsof --chunk", "--format nmea --bogus " + file,
            "--format nmea " + file + " " + file, "--format nmea " + file + ".missing",
            "--format nmea " + dir.path().string()}) {
@@ -119,9 +156,104 @@ TEST(DecodeToolTest, BadArgumentsAndUnreadableFilesExitTwo) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << ": " << run.err;
     EXPECT_EQ(run.err.rfind("corvane-decode: ", 0), 0u) << run.err;
   }
-  const RunResult empty = RunTool("--format nmea --chunk 2048 " + file, dir.path());
-  EXPECT_EQ(empty.status, 0);
-  EXPECT_EQ(JsonNumber(empty.out, "FixQuality"), 0);
+}
+
+// Nothing decoded is exit status 1, with the record and the summary printed;
+// so is output that cannot be written, said on stderr.
+TEST(DecodeToolTest, NothingDecodedOrNoOutputExitsOne) {
+  TempDir dir;
+  const std::string empty = (dir.path() / "empty.log").string();
+  std::ofstream{empty};
+  const std::string damaged = (dir.path() / "damaged.log").string();
+  std::ofstream(damaged) << "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
+                         << "$GPGSA,A,3," << std::string(1100, '1') << "\r\n";
+  const RunResult nothing = RunTool("--format nmea " + empty, dir.path());
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_EQ(JsonNumber(nothing.out, "FixQuality"), 0);
+  EXPECT_EQ(nothing.err, CleanSummary(0, 0, "sentences"));
+  const RunResult rejected = RunTool("--format nmea " + damaged, dir.path());
+  EXPECT_EQ(rejected.status, 1);
+  EXPECT_EQ(rejected.err,
+            "corvane-decode: 1179 bytes read, 0 sentences accepted, 2 rejected (checksum 1, "
+            "length 1)\n");
+
+  const RunResult full = RunTool(
+      "--format nmea " CORVANE_SOURCE_DIR "/tests/data/nmea/gr8013-w.log >/dev/full", dir.path());
+  EXPECT_EQ(full.status, 1);
+  EXPECT_TRUE(full.err.starts_with(
+      "corvane-decode: cannot write to standard output: No space left on device\n"))
+      << full.err;
+}
+
+// A stream of 100 MB on standard input, which the tool once held whole.
+TEST(DecodeToolTest, ReadsAStreamInBoundedMemory) {
+  TempDir dir;
+  const std::string err = (dir.path() / "err.txt").string();
+  const auto [status, peakKilobytes] =
+      RunShell("head -c 100000000 /dev/zero | " + kTool + " --format gsof - >/dev/null 2>" + err);
+  EXPECT_EQ(status, 1);
+  EXPECT_LT(peakKilobytes, 64 * 1024);
+  EXPECT_EQ(ReadFileBytes(err), CleanSummary(100000000, 0, "packets"));
+}
+
+// --each once built the JSON line after every chunk: 4.7 s per MB in chunks
+// of one byte. Now a stream that never changes the record costs about what
+// it costs without --each (measured in the same build, so sanitizers slow
+// both alike).
+TEST(DecodeToolTest, EachBuildsALineOnlyForAChangedRecord) {
+  TempDir dir;
+  const auto seconds = [&](const std::string& each) {
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult run = RunTool("--format nmea --chunk 1 " + each + " -", dir.path(),
+                                  "head -c 1000000 /dev/zero |");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, each.empty() ? PositionFixToJson({}) + "\n" : "");
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const double plain = seconds("");
+  EXPECT_LT(seconds("--each"), 3 * plain + 0.5) << "without --each: " << plain << " s";
+}
+
+// Every RTCM 3 capture: the tool's inventory counts the message types gpsd's
+// gpsdecode prints, frame for frame, and reads the station as it does.
+TEST(DecodeToolTest, Rtcm3InventoryAgreesWithGpsdecode) {
+  ASSERT_TRUE(std::filesystem::exists("/usr/bin/gpsdecode")) << "install the gpsd-clients package";
+  TempDir dir;
+  int captures = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(CORVANE_SOURCE_DIR) / "tests/data/rtcm3")) {
+    SCOPED_TRACE(entry.path());
+    ++captures;
+    const RunResult run = RunTool("--format rtcm3 " + entry.path().string(), dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto inventory = nlohmann::json::parse(run.out);
+
+    const std::string decoded = (dir.path() / "gpsdecode.txt").string();
+    ASSERT_EQ(RunShell("/usr/bin/gpsdecode <" + entry.path().string() + " >" + decoded).first, 0);
+    std::map<uint32_t, uint64_t> types;
+    nlohmann::json station;
+    std::istringstream lines(ReadFileBytes(decoded));
+    for (std::string line; std::getline(lines, line);) {
+      const auto message = nlohmann::json::parse(line);
+      if (message["class"] != "RTCM3") continue;
+      ++types[message["type"]];
+      if (message["type"] == 1005 || message["type"] == 1006) station = message;
+    }
+    std::map<uint32_t, uint64_t> counted;
+    for (const auto& message : inventory["Messages"]) counted[message["Type"]] = message["Count"];
+    EXPECT_EQ(counted, types);
+    EXPECT_EQ(inventory["BadCrc"], 0);
+    ASSERT_FALSE(station.is_null());
+    for (const char* axis : {"x", "y", "z"}) {
+      EXPECT_NEAR(inventory["Station"][std::string(1, std::toupper(*axis))], station[axis], 1e-9);
+    }
+    EXPECT_TRUE(run.err.starts_with(
+        "corvane-decode: " + std::to_string(std::filesystem::file_size(entry.path())) +
+        " bytes read, " + std::to_string(inventory["Frames"].get<int>()) +
+        " frames accepted, 0 rejected (checksum 0, length 0), "))
+        << run.err;
+  }
+  EXPECT_GE(captures, 1);
 }
 
 }  // namespace

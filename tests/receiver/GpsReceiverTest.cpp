@@ -2,7 +2,9 @@
 // retry worker, closing from two threads, and setting the clock.
 #include "receiver/GpsReceiver.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <future>
 #include <string>
@@ -11,6 +13,22 @@
 #include <vector>
 
 #include "ReceiverRig.h"
+
+// Thread creation that fails on cue, as it does when the process is out of
+// threads or memory: this program's pthread_create stands before the C
+// library's. With the count at n, the call after the next n fails once.
+namespace {
+std::atomic<int> threadsBeforeFailure{-1};
+}  // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*start)(void*), void* argument) noexcept {
+  using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  static const auto create = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
+  const int before = threadsBeforeFailure.load();
+  if (before >= 0) threadsBeforeFailure.store(before - 1);
+  return before == 0 ? EAGAIN : create(thread, attributes, start, argument);
+}
 
 namespace corvane {
 namespace {
@@ -36,6 +54,20 @@ TEST(GpsReceiverTest, FixNoneGoesToANovAtelReceiverOnlyAtTheFirstOpening) {
   ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
   EXPECT_EQ(rig.channel->writes.Get(),
             (Strings{"CONFIG\r\n", "fix none\r\n", "fix none\r\n", "CONFIG\r\n"}));
+}
+
+TEST(GpsReceiverTest, AWorkerThatCannotStartFailsTheOpening) {
+  for (int started = 0; started < 3; ++started) {
+    SCOPED_TRACE(std::to_string(started) + " workers started");
+    ReceiverRig rig;
+    rig.receiver->SelectDecoder(4);
+    threadsBeforeFailure = started;
+    EXPECT_FALSE(rig.receiver->OpenGpsPort(3, 115200));
+    EXPECT_EQ(threadsBeforeFailure, -1);
+    EXPECT_FALSE(rig.receiver->IsOpen());
+    EXPECT_EQ(rig.channel->Stops(), 1u);
+    ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200)) << "the next Start works again";
+  }
 }
 
 TEST(GpsReceiverTest, TrimbleWithoutFixIsConfiguredThirteenTimesAndClosedByItsRetryWorker) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -229,6 +230,30 @@ uint16_t ListeningPort(ChildProcess& caster) {
   return static_cast<uint16_t>(std::atoi(line.substr(line.find(':') + 1).c_str()));
 }
 
+// A loopback connection to the caster that has sent `request`; -1 when the
+// connection failed.
+int Connect(uint16_t port, std::string_view request = {}) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = Loopback(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+          static_cast<ssize_t>(request.size())) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// CPU seconds the process has used so far.
+double CpuSeconds(pid_t pid) {
+  const std::string stat = ReadFileBytes("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::vector<double> numbers;
+  for (std::string field; fields >> field;) numbers.push_back(std::atof(field.c_str()));
+  // Fields 14 and 15, user and system time, counted from the state (3).
+  return (numbers.at(11) + numbers.at(12)) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 TEST(CasterToolTest, AnswersByPasswordAndMountWithOrWithoutItsSlash) {
   ChildProcess caster({kCaster, "--port", "0", "--mount", "/BASE", "--password", "pw"});
   const uint16_t port = ListeningPort(caster);
@@ -242,14 +267,66 @@ TEST(CasterToolTest, AnswersByPasswordAndMountWithOrWithoutItsSlash) {
   std::vector<int> connections;
   for (const auto& [request, reply] : cases) {
     SCOPED_TRACE(request);
-    const int fd = connections.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = Loopback(port);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
+    const int fd = connections.emplace_back(Connect(port, request));
+    ASSERT_GE(fd, 0);
     EXPECT_EQ(ReadUntil(fd, reply), reply);
   }
   for (const int fd : connections) ::close(fd);
+  EXPECT_EQ(caster.Stop(SIGINT), 0);
+}
+
+// The statistics line names the RTCM 3 message types of its second: all five
+// of the capture while it arrives, none once the source is quiet.
+TEST(CasterToolTest, StatisticsNameTheRtcm3TypesOfTheSecond) {
+  ChildProcess caster({kCaster, "--port", "0", "--mount", "M", "--password", "pw"});
+  const uint16_t port = ListeningPort(caster);
+  EXPECT_TRUE(caster.AwaitLine("clients=0 types=-\n"));
+  const std::string capture = ReadFileBytes(CORVANE_SOURCE_DIR "/tests/data/rtcm3/testglo.rtcm3");
+  const int source = Connect(port, "SOURCE pw M\r\n\r\n" + capture);
+  ASSERT_GE(source, 0);
+  // The capture may arrive across two seconds' lines.
+  std::istringstream lines(ReadUntil(caster.output, "bytes=57931 ") + caster.ReadLine());
+  std::string named;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("source=up") != std::string::npos)
+      named += line.substr(line.find("types=") + 6) + ",";
+  }
+  for (const char* type : {"1004,", "1005,", "1012,", "1019,", "1020,"})
+    EXPECT_THAT(named, ::testing::HasSubstr(type));
+  EXPECT_TRUE(caster.AwaitLine("bytes=57931 rate=0 clients=0 types=-\n"));
+  ::close(source);
+  EXPECT_EQ(caster.Stop(SIGINT), 0);
+}
+
+// Out of descriptors the caster waits instead of spinning, takes the source as
+// soon as descriptors are freed, and drops a peer that has not finished its
+// request within 10 s.
+TEST(CasterToolTest, SilentPeersNeitherSpinNorLockTheSourceOut) {
+  ChildProcess caster(
+      {"/bin/sh", "-c", "ulimit -n 16 && exec " + kCaster + " --port 0 --mount M --password pw"});
+  const uint16_t port = ListeningPort(caster);
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<int> silent;
+  for (int i = 0; i < 14; ++i) silent.push_back(Connect(port));
+  const int source = Connect(port, "SOURCE pw M\r\n\r\n");
+  ASSERT_GE(source, 0);
+  std::this_thread::sleep_for(500ms);
+  const double cpu = CpuSeconds(caster.Pid());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_LT(CpuSeconds(caster.Pid()) - cpu, 0.3) << "spins while out of descriptors";
+
+  for (size_t i = 1; i < silent.size(); ++i) ::close(silent[i]);
+  EXPECT_EQ(ReadUntil(source, "ICY 200 OK\r\n"), "ICY 200 OK\r\n");
+  pollfd first{silent[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&first, 1, 0), 0) << "dropped before its 10 s";
+  EXPECT_EQ(::poll(&first, 1, 12000), 1);
+  const auto dropped = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(dropped, 9500ms);
+  EXPECT_LT(dropped, 11500ms);
+  char byte = 0;
+  EXPECT_EQ(::recv(silent[0], &byte, 1, MSG_DONTWAIT), 0) << "closed by the caster";
+  ::close(silent[0]);
+  ::close(source);
   EXPECT_EQ(caster.Stop(SIGINT), 0);
 }
 

@@ -1,11 +1,15 @@
 // corvane-caster: a local NTRIP 1.0 caster for the demo and the end-to-end
 // tests. It takes one server stream (the SOURCE request for the configured
 // mount point and password) on 127.0.0.1, writes what arrives to a file,
-// prints a line of statistics each second and passes the stream on to NTRIP
-// 1.0 clients (GET /mount), so that an independent client can pull it.
+// prints a line of statistics each second (with the RTCM 3 message types the
+// source sent in it) and passes the stream on to NTRIP 1.0 clients (GET
+// /mount), so that an independent client can pull it.
 //
 // One thread and one poll loop; SIGINT and SIGTERM arrive through a signalfd
-// and end the loop cleanly.
+// and end the loop cleanly. A connection that has not finished its request
+// within 10 s is dropped, and when descriptors run out the caster stops
+// accepting until one is freed, so that silent peers cannot lock the source
+// out or keep the loop spinning.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,11 +27,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <list>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tools/caster/CasterProtocol.h"
+#include "tools/common/Rtcm3Inventory.h"
 
 namespace corvane::caster {
 namespace {
@@ -35,6 +41,9 @@ namespace {
 // A client that falls this far behind the stream is dropped.
 constexpr size_t kMaxClientBacklog = 1 << 20;
 constexpr size_t kReadChunk = 16384;
+constexpr std::chrono::seconds kRequestTimeout{10};
+
+using Clock = std::chrono::steady_clock;
 
 struct Options {
   uint16_t port = 2101;
@@ -51,6 +60,7 @@ struct Connection {
   std::string received;  // request header while pending
   std::string backlog;   // stream bytes a client has not taken yet
   bool closing = false;
+  Clock::time_point accepted;
 };
 
 void Usage() {
@@ -99,6 +109,16 @@ bool SendSome(Connection& connection, std::string_view bytes, size_t& sent) {
   return true;
 }
 
+// "1004,1005,1012", or "-" when none.
+std::string TypeList(const std::set<uint32_t>& types) {
+  std::string list;
+  for (const uint32_t type : types) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(type);
+  }
+  return list.empty() ? "-" : list;
+}
+
 void SendReply(Connection& connection, std::string_view reply) {
   size_t sent = 0;
   static_cast<void>(SendSome(connection, reply, sent));
@@ -110,18 +130,23 @@ class Caster {
       : options_(std::move(options)), listener_(listener), signals_(signals), out_(out) {}
 
   int Run() {
-    using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto nextStats = start + std::chrono::seconds(1);
     for (;;) {
-      std::vector<pollfd> entries{{listener_, POLLIN, 0}, {signals_, POLLIN, 0}};
+      // A paused listener stays out of the poll, which would otherwise
+      // report it ready at once, again and again.
+      std::vector<pollfd> entries{{acceptPaused_ ? -1 : listener_, POLLIN, 0},
+                                  {signals_, POLLIN, 0}};
+      auto wake = nextStats;
       for (const Connection& connection : connections_) {
         short events = POLLIN;
         if (!connection.backlog.empty()) events |= POLLOUT;
         entries.push_back({connection.fd, events, 0});
+        if (connection.role == Role::Pending) {
+          wake = std::min(wake, connection.accepted + kRequestTimeout);
+        }
       }
-      const auto wait =
-          std::chrono::duration_cast<std::chrono::milliseconds>(nextStats - Clock::now());
+      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
       const int ready = ::poll(entries.data(), entries.size(),
                                static_cast<int>(std::max<int64_t>(0, wait.count())));
       if (ready < 0 && errno != EINTR) {
@@ -136,19 +161,23 @@ class Caster {
           if ((revents & POLLOUT) != 0) Flush(connection);
           if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) Receive(connection);
         }
-        Reap();
         if ((entries[0].revents & POLLIN) != 0) Accept();
       }
+      DropLateRequests(Clock::now());
+      Reap();
       if (Clock::now() >= nextStats) {
         const auto seconds =
             std::chrono::duration_cast<std::chrono::seconds>(nextStats - start).count();
-        std::printf("t=%lld source=%s bytes=%llu rate=%llu clients=%zu\n",
+        std::printf("t=%lld source=%s bytes=%llu rate=%llu clients=%zu types=%s\n",
                     static_cast<long long>(seconds), HasSource() ? "up" : "none",
                     static_cast<unsigned long long>(total_),
-                    static_cast<unsigned long long>(total_ - lastTotal_), ClientCount());
+                    static_cast<unsigned long long>(total_ - lastTotal_), ClientCount(),
+                    TypeList(inventory_.TakeRecentTypes()).c_str());
         std::fflush(stdout);
         lastTotal_ = total_;
         nextStats += std::chrono::seconds(1);
+        // Descriptors may also have been freed outside this process.
+        acceptPaused_ = false;
       }
     }
     for (Connection& connection : connections_) ::close(connection.fd);
@@ -175,9 +204,25 @@ class Caster {
 
   void Accept() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
+    if (fd < 0) {
+      // Out of descriptors or memory the connection stays queued; accepting
+      // resumes once a connection closes or at the next statistics tick.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        acceptPaused_ = true;
+      }
+      return;
+    }
     connections_.emplace_back();
     connections_.back().fd = fd;
+    connections_.back().accepted = Clock::now();
+  }
+
+  void DropLateRequests(Clock::time_point now) {
+    for (Connection& connection : connections_) {
+      if (connection.role == Role::Pending && now - connection.accepted >= kRequestTimeout) {
+        connection.closing = true;
+      }
+    }
   }
 
   void Receive(Connection& connection) {
@@ -224,6 +269,7 @@ class Caster {
       } else {
         SendReply(connection, kOk);
         connection.role = Role::Source;
+        inventory_ = rtcm3::Inventory{};
         if (!rest.empty()) Relay(rest);
       }
     } else if (request.kind == RequestKind::Client && request.mount == options_.mount) {
@@ -237,6 +283,7 @@ class Caster {
 
   void Relay(std::string_view bytes) {
     total_ += bytes.size();
+    inventory_.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (out_ >= 0) {
       size_t written = 0;
       while (written < bytes.size()) {
@@ -270,6 +317,7 @@ class Caster {
     for (auto it = connections_.begin(); it != connections_.end();) {
       if (it->closing) {
         ::close(it->fd);
+        acceptPaused_ = false;
         it = connections_.erase(it);
       } else {
         ++it;
@@ -284,6 +332,8 @@ class Caster {
   std::list<Connection> connections_;
   uint64_t total_ = 0;
   uint64_t lastTotal_ = 0;
+  bool acceptPaused_ = false;
+  rtcm3::Inventory inventory_;  // of the current source's stream
 };
 
 int Listen(uint16_t port, uint16_t& bound) {

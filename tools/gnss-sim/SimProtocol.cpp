@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+#include "tools/common/Rtcm3Inventory.h"
 
 namespace corvane::sim {
 
@@ -14,6 +18,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kGsofPageBytes = 248;  // 255 data bytes less the three page bytes
+constexpr int kLastRtcm3Message = 4095;
+// Longest "ontime" period taken, in seconds: a day.
+constexpr double kLongestPeriod = 86400;
 
 std::string NmeaSentence(const std::string& body) {
   uint8_t sum = 0;
@@ -47,26 +54,6 @@ void PutDouble(Bytes& out, double value) {
   PutBig(out, bits, 8);
 }
 
-uint32_t Crc24q(const uint8_t* bytes, size_t count) {
-  uint32_t crc = 0;
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= static_cast<uint32_t>(bytes[i]) << 16;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc <<= 1;
-      if (crc & 0x1000000) crc ^= 0x1864CFB;
-    }
-  }
-  return crc & 0xFFFFFF;
-}
-
-uint32_t Bits(const uint8_t* data, size_t offset, size_t count) {
-  uint32_t value = 0;
-  for (size_t i = offset; i < offset + count; ++i) {
-    value = (value << 1) | ((data[i / 8] >> (7 - i % 8)) & 1u);
-  }
-  return value;
-}
-
 // The bit offset of the synchronous / multiple-message flag of an RTCM 3
 // observation message, or 0 for other messages.
 size_t SyncFlagBit(uint32_t type) {
@@ -90,8 +77,11 @@ Correction CorrectionOfLog(const std::string& name) {
     digits.push_back(name[i]);
   }
   if (digits.empty()) return Correction::Rtcm3;  // a name without a message number
-  // RTCM 3 message numbers are 1001 and up; "rtcm1819" is the RTCM 2 pair 18/19.
-  const long number = std::stol(digits);
+  // RTCM 3 message numbers are 1001 to 4095; "rtcm1819" is the RTCM 2 pair
+  // 18/19. A number past that is no message at all.
+  int number = 0;
+  const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (parsed.ec != std::errc() || number > kLastRtcm3Message) return Correction::None;
   return number >= 1001 && number != 1819 ? Correction::Rtcm3 : Correction::Rtcm2;
 }
 
@@ -274,7 +264,14 @@ Command ParseTextCommand(std::string_view line) {
   } else if (w[0] == "log" && w.size() >= 2) {
     command.what = w[1];
     if (w.size() >= 4 && w[2] == "ontime") {
-      command.periodSeconds = std::max(1, static_cast<int>(std::atof(w[3].c_str())));
+      // A period that is no number, or none a receiver takes, makes the
+      // command malformed (Unknown).
+      char* end = nullptr;
+      const double period = std::strtod(w[3].c_str(), &end);
+      if (end == w[3].c_str() || *end != '\0' || !(period >= 0 && period <= kLongestPeriod)) {
+        return Command{};
+      }
+      command.periodSeconds = std::max(1, static_cast<int>(period));
     }
     if (w[1] == "gpgga" || w[1] == "gprmc") {
       command.kind = Command::Kind::LogPosition;
@@ -389,17 +386,17 @@ std::vector<Bytes> SplitRtcm3Epochs(const Bytes& capture) {
     const uint8_t* payload = capture.data() + i + 3;
     const uint32_t crc = (uint32_t{payload[length]} << 16) | (uint32_t{payload[length + 1]} << 8) |
                          payload[length + 2];
-    if (Crc24q(capture.data() + i, length + 3) != crc) {
+    if (rtcm3::Crc24q(capture.data() + i, length + 3) != crc) {
       ++i;
       continue;
     }
     current.insert(current.end(), capture.begin() + static_cast<std::ptrdiff_t>(unframedFrom),
                    capture.begin() + static_cast<std::ptrdiff_t>(i + 6 + length));
-    const uint32_t type = Bits(payload, 0, 12);
+    const auto type = static_cast<uint32_t>(rtcm3::Bits(payload, 0, 12));
     const size_t flagBit = SyncFlagBit(type);
     i += 6 + length;
     unframedFrom = i;
-    if (flagBit != 0 && flagBit < length * 8 && Bits(payload, flagBit, 1) == 0) {
+    if (flagBit != 0 && flagBit < length * 8 && rtcm3::Bits(payload, flagBit, 1) == 0) {
       epochs.push_back(std::move(current));
       current.clear();
     }

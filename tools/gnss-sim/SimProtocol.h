@@ -82,7 +82,8 @@ class LineSplitter {
   std::string pending_;
 };
 
-// Interprets one text command line.
+// Interprets one text command line; a malformed one (a message number or
+// period out of range) is Unknown.
 Command ParseTextCommand(std::string_view line);
 
 // Finds application-file packets (type 0x64) in the binary stream of a

@@ -236,6 +236,10 @@ class Simulator {
     for (const std::string& line : lines_.Feed(bytes, count)) {
       LogCommand(Bytes(line.begin(), line.end()));
       const Command command = ParseTextCommand(line);
+      if (command.kind == Command::Kind::Unknown) {
+        std::cerr << "corvane-gnss-sim: ignored command: "
+                  << CommandLogLine(Bytes(line.begin(), line.end())) << "\n";
+      }
       Apply(command);
       if (o_.acks) {
         Send(command.kind == Command::Kind::Unknown ? "<ERROR:Invalid Message ID\r\n[COM1]"
