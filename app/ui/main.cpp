@@ -2,6 +2,7 @@
 // ends when it closes. SIGINT and SIGTERM end it as the Cancel command does.
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 
 #include "app/EventLog.h"
 #include "app/Startup.h"
@@ -17,6 +18,14 @@
 
 int main(int argc, char** argv) {
   using namespace corvane;
+  // Before any window: a second instance must not save over the first one.
+  const std::filesystem::path folder = DataFolder();
+  const DataFolderLock folderLock = LockDataFolder(folder);
+  if (folderLock.Result() == DataFolderLock::State::Busy) {
+    std::fprintf(stderr, "%s is already running with data folder %s\n", kAppName, folder.c_str());
+    return 1;
+  }
+
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kAppName));
 
@@ -27,7 +36,6 @@ int main(int argc, char** argv) {
   QtMessageBoxes ownerless;
   if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
 
-  const std::filesystem::path folder = DataFolder();
   RegistryStore registry(RegistryFile());
   EventFile logFile(folder / "log.txt");
   SystemClock clock;
@@ -36,6 +44,8 @@ int main(int argc, char** argv) {
 
   QtMessageBoxes boxes;
   CDlgMain dialog(settings, registry, log, boxes);
+  // The settings in effect are not the stored ones: the operator must know.
+  if (!registry.LoadProblem().empty()) log.LogEvent(registry.LoadProblem());
 
   QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
   signalNotifier.setEnabled(signalFd >= 0);
