@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,9 +14,27 @@ namespace {
 
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
 
+bool IsWhiteSpace(char c) {
+  return c != '\0' && std::strchr(kWhiteSpace, c) != nullptr;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 size_t SkipWhiteSpace(std::string_view text, size_t pos) {
-  while (pos < text.size() && std::strchr(kWhiteSpace, text[pos]) != nullptr) ++pos;
+  while (pos < text.size() && IsWhiteSpace(text[pos])) ++pos;
   return pos;
+}
+
+size_t SkipDigits(std::string_view text, size_t pos) {
+  while (pos < text.size() && IsDigit(text[pos])) ++pos;
+  return pos;
+}
+
+// The text as the C library sees it: up to its first zero byte.
+std::string_view UpToZero(std::string_view text) {
+  return text.substr(0, text.find('\0'));
 }
 
 // The "C" locale, made once: the process locale follows the environment.
@@ -27,6 +46,7 @@ locale_t ClassicLocale() {
 }  // namespace
 
 int32_t ParseLeadingInt(std::string_view text) {
+  text = UpToZero(text);
   size_t pos = SkipWhiteSpace(text, 0);
   bool negative = false;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
@@ -34,7 +54,7 @@ int32_t ParseLeadingInt(std::string_view text) {
     ++pos;
   }
   int64_t value = 0;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
     value = value * 10 + (text[pos] - '0');
     if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
   }
@@ -44,9 +64,10 @@ int32_t ParseLeadingInt(std::string_view text) {
 }
 
 int32_t ParseWholeNumber(std::string_view text) {
+  text = UpToZero(text);
   size_t pos = SkipWhiteSpace(text, 0);
   size_t end = text.size();
-  while (end > pos && std::strchr(kWhiteSpace, text[end - 1]) != nullptr) --end;
+  while (end > pos && IsWhiteSpace(text[end - 1])) --end;
   if (pos < end && text[pos] == '+' && pos + 1 < end && text[pos + 1] != '-') ++pos;
   int32_t value = 0;
   const auto result = std::from_chars(text.data() + pos, text.data() + end, value);
@@ -55,8 +76,29 @@ int32_t ParseWholeNumber(std::string_view text) {
 }
 
 double ParseLeadingDouble(std::string_view text) {
-  const std::string terminated(text);
-  return strtod_l(terminated.c_str(), nullptr, ClassicLocale());
+  // strtod alone would also read "nan", "inf" and hexadecimal numbers, none
+  // of which may reach a receiver: only the decimal form is handed to it.
+  text = UpToZero(text);
+  const size_t begin = SkipWhiteSpace(text, 0);
+  size_t pos = begin;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+  const size_t integer = pos;
+  pos = SkipDigits(text, pos);
+  bool digits = pos > integer;
+  if (pos < text.size() && text[pos] == '.') {
+    const size_t fraction = pos + 1;
+    pos = SkipDigits(text, fraction);
+    digits = digits || pos > fraction;
+  }
+  if (!digits) return 0.0;
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    size_t exponent = pos + 1;
+    if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    if (exponent < text.size() && IsDigit(text[exponent])) pos = SkipDigits(text, exponent);
+  }
+  const std::string number(text.substr(begin, pos - begin));
+  const double value = strtod_l(number.c_str(), nullptr, ClassicLocale());
+  return std::isfinite(value) ? value : 0.0;  // beyond the range of a double
 }
 
 std::string FormatFixed(double value, int decimals) {

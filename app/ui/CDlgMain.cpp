@@ -105,9 +105,9 @@ void CDlgMain::OnInitDialog() {
 
 void CDlgMain::RefreshStatusLabels() {
   const StatusLabels labels = FormatStatusLabels(settings_);
-  mountLabel_->setText(FromAnsi(labels.Mount));
-  portLabel_->setText(FromAnsi(labels.Port));
-  casterLabel_->setText(FromAnsi(labels.Caster));
+  ShowWholeText(mountLabel_, FromAnsi(labels.Mount));
+  ShowWholeText(portLabel_, FromAnsi(labels.Port));
+  ShowWholeText(casterLabel_, FromAnsi(labels.Caster));
 }
 
 void CDlgMain::SetRunningControls(bool running) {
