@@ -136,7 +136,7 @@ void CDlgMain::OnExit() {
 }
 
 void CDlgMain::OnOption() {
-  CDlgConfig config(settings_, registry_, boxes_, this);
+  CDlgConfig config(settings_, registry_, log_, boxes_, this);
   config.exec();
   RefreshStatusLabels();
 }

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
   CDlgMain window(settings, registry, log, boxes);  // loads the settings
   CDlgOption option(settings, boxes);
-  CDlgConfig config(settings, registry, boxes);
+  CDlgConfig config(settings, registry, log, boxes);
   const bool saved = Save(&window, dir, QStringLiteral("main.png")) &&
                      Save(&option, dir, QStringLiteral("option.png")) &&
                      Save(&config, dir, QStringLiteral("config.png"));
