@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
 
+// strchr also finds the terminator: a zero byte ends a text, it is no space.
 bool IsWhiteSpace(char c) {
   return c != '\0' && std::strchr(kWhiteSpace, c) != nullptr;
 }
@@ -32,11 +33,6 @@ size_t SkipDigits(std::string_view text, size_t pos) {
   return pos;
 }
 
-// The text as the C library sees it: up to its first zero byte.
-std::string_view UpToZero(std::string_view text) {
-  return text.substr(0, text.find('\0'));
-}
-
 // The "C" locale, made once: the process locale follows the environment.
 locale_t ClassicLocale() {
   static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -46,7 +42,6 @@ locale_t ClassicLocale() {
 }  // namespace
 
 int32_t ParseLeadingInt(std::string_view text) {
-  text = UpToZero(text);
   size_t pos = SkipWhiteSpace(text, 0);
   bool negative = false;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
@@ -64,7 +59,7 @@ int32_t ParseLeadingInt(std::string_view text) {
 }
 
 int32_t ParseWholeNumber(std::string_view text) {
-  text = UpToZero(text);
+  text = text.substr(0, text.find('\0'));  // the whole text, as the C library sees it
   size_t pos = SkipWhiteSpace(text, 0);
   size_t end = text.size();
   while (end > pos && IsWhiteSpace(text[end - 1])) --end;
@@ -78,7 +73,6 @@ int32_t ParseWholeNumber(std::string_view text) {
 double ParseLeadingDouble(std::string_view text) {
   // strtod alone would also read "nan", "inf" and hexadecimal numbers, none
   // of which may reach a receiver: only the decimal form is handed to it.
-  text = UpToZero(text);
   const size_t begin = SkipWhiteSpace(text, 0);
   size_t pos = begin;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
