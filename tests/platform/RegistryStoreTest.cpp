@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
@@ -157,18 +158,33 @@ TEST_F(RegistryStoreTest, AFileThatExistsButCannotBeReadIsNeverReplaced) {
   }
 }
 
-TEST_F(RegistryStoreTest, NeverWritesWhatWouldNotReadBack) {
-  RegistryStore registry(file);
-  registry.WriteValue(kKey, "Mount", RegValue{RegType::Sz, {'a', 0}});
-  ASSERT_TRUE(registry.Flush());
+TEST_F(RegistryStoreTest, AFailedFlushKeepsTheFileAndLeavesNothingBehind) {
+  RegistryStore first(file);
+  first.WriteValue(kKey, "Mount", RegValue{RegType::Sz, {'a', 0}});
+  ASSERT_TRUE(first.Flush());
   const std::string stored = testing::ReadFileBytes(file);
-  for (const std::string& key :
-       {std::string("HKEY_X]\r\n[HKEY_Y"), std::string("HKEY_\0X", 7), std::string()}) {
-    RegistryStore changed(file);
-    changed.CreateKey(key);
-    EXPECT_FALSE(changed.Flush());
-    EXPECT_EQ(changed.FlushError(), "the settings would not read back from " + file.string());
+  const std::string unreadable = "the settings would not read back from " + file.string();
+  // Keys that would not read back as they are, and a full disk.
+  using Row = std::tuple<std::string, bool, std::string>;
+  for (const auto& [key, diskFull, error] :
+       {Row{"HKEY_X]\r\n[HKEY_Y", false, unreadable}, Row{"HKEY_\0X"s, false, unreadable},
+        Row{"", false, unreadable},
+        Row{kKey, true, "cannot write " + file.string() + ": File too large"}}) {
+    RegistryStore registry(file);
+    registry.WriteValue(key, "Blob", RegValue{RegType::Binary, Bytes(100000, 7)});
+    // No file of this process may grow past 4 KiB.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{diskFull ? 4096 : limit.rlim_cur, limit.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool flushed = registry.Flush();
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(registry.FlushError(), error);
     EXPECT_EQ(testing::ReadFileBytes(file), stored);
+    EXPECT_EQ(Strays(dir.path(), {"registry.reg"}), std::vector<std::string>{});
   }
 }
 
@@ -197,27 +213,6 @@ TEST_F(RegistryStoreTest, TwoWritersNeverTearTheFileNorFollowAPlantedLink) {
   EXPECT_EQ(testing::ReadFileBytes(target), "untouched");
   EXPECT_EQ(Strays(dir.path(), {"registry.reg", "registry.reg.tmp", "target"}),
             std::vector<std::string>{});
-}
-
-TEST_F(RegistryStoreTest, AWriteThatFailsKeepsTheFileAndLeavesNothingBehind) {
-  RegistryStore registry(file);
-  registry.WriteValue(kKey, "Mount", RegValue{RegType::Sz, {'a', 0}});
-  ASSERT_TRUE(registry.Flush());
-  const std::string stored = testing::ReadFileBytes(file);
-  registry.WriteValue(kKey, "Blob", RegValue{RegType::Binary, Bytes(100000, 7)});
-  // A full disk: no file of this process may grow past 4 KiB.
-  rlimit limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-  const rlimit small{4096, limit.rlim_max};
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool flushed = registry.Flush();
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(flushed);
-  EXPECT_EQ(registry.FlushError(), "cannot write " + file.string() + ": File too large");
-  EXPECT_EQ(testing::ReadFileBytes(file), stored);
-  EXPECT_EQ(Strays(dir.path(), {"registry.reg"}), std::vector<std::string>{});
 }
 
 TEST_F(RegistryStoreTest, LargeFilesLoadInLinearTime) {

@@ -73,59 +73,41 @@ int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs the application until its start-up lines are in log.txt, runs
-// `meanwhile`, ends it with SIGTERM and returns the texts of its log lines,
-// each checked for its "[MM/DD-hh:mm:ss] " stamp and CR LF.
-template <typename Meanwhile>
-std::vector<std::string> RunApp(const std::filesystem::path& home, Meanwhile meanwhile) {
-  const pid_t pid = StartApp(home, home / "stderr.txt");
-  EXPECT_GT(pid, 0);
-  if (pid <= 0) return {};
-  const auto log = home / "log.txt";
+TEST(AppProcessTest, RunsAloneOnItsFolderTellsWhyItsSettingsWereNotLoadedAndEndsOnSigterm) {
+  testing::TempDir home;
+  const auto registry = home.path() / "registry.reg";
+  std::filesystem::create_directory(registry);  // there, but not readable
+  const pid_t pid = StartApp(home.path(), home.path() / "stderr.txt");
+  ASSERT_GT(pid, 0);
+  const auto log = home.path() / "log.txt";
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (testing::ReadFileBytes(log).find("System Init.") == std::string::npos &&
          Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  meanwhile();
-  EXPECT_EQ(kill(pid, SIGTERM), 0);
+  const pid_t second = StartApp(home.path(), home.path() / "second.txt");
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(ExitStatus(second), 1);
+  EXPECT_EQ(testing::ReadFileBytes(home.path() / "second.txt"),
+            "Corvane is already running with data folder " + home.path().string() + "\n");
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
   EXPECT_EQ(ExitStatus(pid), 0);
 
+  // Each line: a "[MM/DD-hh:mm:ss] " stamp, the text, CR LF.
   const std::string text = testing::ReadFileBytes(log);
   std::vector<std::string> lines;
   for (size_t begin = 0; begin < text.size();) {
     const size_t stop = text.find("\r\n", begin);
-    if (stop == std::string::npos || stop - begin < 17) {
-      ADD_FAILURE() << text;
-      break;
-    }
-    EXPECT_TRUE(IsStamp(text.substr(begin, 17))) << text.substr(begin, stop - begin);
-    lines.push_back(text.substr(begin + 17, stop - begin - 17));
+    ASSERT_NE(stop, std::string::npos) << text;
+    const std::string line = text.substr(begin, stop - begin);
+    ASSERT_GE(line.size(), 17u) << line;
+    EXPECT_TRUE(IsStamp(line.substr(0, 17))) << line;
+    lines.push_back(line.substr(17));
     begin = stop + 2;
   }
-  return lines;
-}
-
-TEST(AppProcessTest, SigtermEndsTheApplicationAndASecondInstanceOfItsFolderIsRefused) {
-  testing::TempDir home;
-  const auto lines = RunApp(home.path(), [&] {
-    const pid_t second = StartApp(home.path(), home.path() / "second.txt");
-    ASSERT_GT(second, 0);
-    EXPECT_EQ(ExitStatus(second), 1);
-    EXPECT_EQ(testing::ReadFileBytes(home.path() / "second.txt"),
-              "Corvane is already running with data folder " + home.path().string() + "\n");
-  });
-  EXPECT_EQ(lines, (std::vector<std::string>{"Corvane V2.5", kAttributionLine, "System Init."}));
-}
-
-TEST(AppProcessTest, SettingsThatCannotBeReadAreToldAfterTheStartUpLines) {
-  testing::TempDir home;
-  const auto registry = home.path() / "registry.reg";
-  std::filesystem::create_directory(registry);
   const std::string problem = "Settings file " + registry.string() +
                               " cannot be read (not a regular file): running with defaults, and "
                               "Save will not replace it";
-  const auto lines = RunApp(home.path(), [] {});
   EXPECT_EQ(lines,
             (std::vector<std::string>{"Corvane V2.5", kAttributionLine, "System Init.", problem}));
   EXPECT_NE(testing::ReadFileBytes(home.path() / "stderr.txt").find("corvane: " + problem + "\n"),
