@@ -22,11 +22,8 @@ fs::path WriteKeysFile(const fs::path& folder, int keys) {
     text += corvane::AnsiToWide("[HKEY_LOCAL_MACHINE\\software\\Device\\Key" + std::to_string(i) +
                                 "]\r\n\"Value\"=dword:0000002a\r\n\r\n");
   }
-  const std::vector<uint8_t> bytes = corvane::Utf16LeBytes(text);
   const fs::path file = folder / "keys.reg";
-  std::ofstream out(file, std::ios::binary);
-  out << "\xFF\xFE";
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(file, std::ios::binary) << corvane::EncodeRegistryFile(text);
   return file;
 }
 
