@@ -231,8 +231,9 @@ TEST_F(RegistryStoreTest, LargeFilesLoadInLinearTime) {
     Write(bytes);
     const auto start = std::chrono::steady_clock::now();
     RegistryStore registry(file);
-    // Quadratic parsing took a minute and more on either file.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    // Quadratic parsing took a minute and more on either file; linear parsing
+    // takes well under a second, and a few seconds under the sanitizers.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_TRUE(registry.KeyExists("HKEY_X\\K49999") || registry.ReadValue("HKEY_X", "Name49999"));
     EXPECT_FALSE(registry.KeyExists("HKEY_X\\K49998") || registry.ReadValue("HKEY_X", "Name49998"));
   }
