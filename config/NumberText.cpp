@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,8 +14,22 @@ namespace {
 
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
 
+// strchr also finds the terminator: a zero byte ends a text, it is no space.
+bool IsWhiteSpace(char c) {
+  return c != '\0' && std::strchr(kWhiteSpace, c) != nullptr;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 size_t SkipWhiteSpace(std::string_view text, size_t pos) {
-  while (pos < text.size() && std::strchr(kWhiteSpace, text[pos]) != nullptr) ++pos;
+  while (pos < text.size() && IsWhiteSpace(text[pos])) ++pos;
+  return pos;
+}
+
+size_t SkipDigits(std::string_view text, size_t pos) {
+  while (pos < text.size() && IsDigit(text[pos])) ++pos;
   return pos;
 }
 
@@ -34,7 +49,7 @@ int32_t ParseLeadingInt(std::string_view text) {
     ++pos;
   }
   int64_t value = 0;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
     value = value * 10 + (text[pos] - '0');
     if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
   }
@@ -44,9 +59,10 @@ int32_t ParseLeadingInt(std::string_view text) {
 }
 
 int32_t ParseWholeNumber(std::string_view text) {
+  text = text.substr(0, text.find('\0'));  // the whole text, as the C library sees it
   size_t pos = SkipWhiteSpace(text, 0);
   size_t end = text.size();
-  while (end > pos && std::strchr(kWhiteSpace, text[end - 1]) != nullptr) --end;
+  while (end > pos && IsWhiteSpace(text[end - 1])) --end;
   if (pos < end && text[pos] == '+' && pos + 1 < end && text[pos + 1] != '-') ++pos;
   int32_t value = 0;
   const auto result = std::from_chars(text.data() + pos, text.data() + end, value);
@@ -55,8 +71,28 @@ int32_t ParseWholeNumber(std::string_view text) {
 }
 
 double ParseLeadingDouble(std::string_view text) {
-  const std::string terminated(text);
-  return strtod_l(terminated.c_str(), nullptr, ClassicLocale());
+  // strtod alone would also read "nan", "inf" and hexadecimal numbers, none
+  // of which may reach a receiver: only the decimal form is handed to it.
+  const size_t begin = SkipWhiteSpace(text, 0);
+  size_t pos = begin;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+  const size_t integer = pos;
+  pos = SkipDigits(text, pos);
+  bool digits = pos > integer;
+  if (pos < text.size() && text[pos] == '.') {
+    const size_t fraction = pos + 1;
+    pos = SkipDigits(text, fraction);
+    digits = digits || pos > fraction;
+  }
+  if (!digits) return 0.0;
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    size_t exponent = pos + 1;
+    if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    if (exponent < text.size() && IsDigit(text[exponent])) pos = SkipDigits(text, exponent);
+  }
+  const std::string number(text.substr(begin, pos - begin));
+  const double value = strtod_l(number.c_str(), nullptr, ClassicLocale());
+  return std::isfinite(value) ? value : 0.0;  // beyond the range of a double
 }
 
 std::string FormatFixed(double value, int decimals) {

@@ -1,5 +1,6 @@
 #include "config/Settings.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +23,9 @@ std::optional<std::u16string> ReadText(const RegistryStore& registry, std::strin
                                        size_t capacity) {
   const auto value = registry.ReadValue(kSettingsKey, name);
   if (!value || value->Bytes.size() > capacity) return std::nullopt;
-  return FromUtf16LeBytes(value->Bytes);
+  std::u16string text = FromUtf16LeBytes(value->Bytes);
+  text.resize(std::min(text.find(u'\0'), text.size()));
+  return text;
 }
 
 template <size_t N>

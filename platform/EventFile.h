@@ -17,13 +17,17 @@ class EventFile {
   explicit EventFile(std::filesystem::path file) : file_(std::move(file)) {}
 
   // Appends the text and CR LF. A file that cannot be opened or written loses
-  // the line from the file only.
+  // the line from the file only; the first failure to open is told on stderr.
+  // A symbolic link in the file's place is never followed.
   void Append(std::string_view text);
 
   const std::filesystem::path& File() const { return file_; }
 
  private:
+  void ReportOpenFailure(int error);
+
   std::filesystem::path file_;
+  bool openFailureReported_ = false;  // guarded by the append lock
 };
 
 }  // namespace corvane

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 
@@ -35,30 +37,6 @@ std::u16string_view Trim(std::u16string_view text) {
     text.remove_suffix(1);
   }
   return text;
-}
-
-// Splits into logical lines: a line ending in a backslash continues on the
-// next one (regedit wraps long hex lists that way).
-std::vector<std::u16string> LogicalLines(std::u16string_view text) {
-  std::vector<std::u16string> lines;
-  std::u16string pending;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u'\n', start);
-    if (end == std::u16string_view::npos) end = text.size();
-    std::u16string_view line = Trim(text.substr(start, end - start));
-    start = end + 1;
-    if (!line.empty() && line.back() == u'\\') {
-      line.remove_suffix(1);
-      pending.append(line);
-      continue;
-    }
-    pending.append(line);
-    lines.push_back(std::move(pending));
-    pending.clear();
-  }
-  if (!pending.empty()) lines.push_back(std::move(pending));
-  return lines;
 }
 
 // Reads a quoted string with regedit's two escapes (\\ and \") starting at
@@ -154,18 +132,129 @@ std::string Narrow(std::u16string_view text) {
   return WideToAnsi(text);
 }
 
-void EraseValue(RegKeyData& key, std::string_view name) {
-  std::erase_if(key.Values, [&](const auto& entry) { return SameName(entry.first, name); });
+// A name as the registry compares it: ASCII letters without case.
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = Lower(c);
+  return folded;
 }
 
-void PutValue(RegKeyData& key, std::string_view name, RegValue value) {
-  for (auto& entry : key.Values) {
-    if (SameName(entry.first, name)) {
-      entry.second = std::move(value);
-      return;
+// The keys of a file as its lines build them. Keys and values are found
+// through maps of folded names, and a deletion only marks its entry, so that
+// a line costs the same however many keys and values came before it.
+class KeyBuilder {
+ public:
+  // The key's index; a missing key is added at the end.
+  size_t Open(std::string path) {
+    const auto [at, added] = keyAt_.try_emplace(Folded(path), keys_.size());
+    if (added) keys_.push_back(Key{RegKeyData{std::move(path), {}}, {}, {}, false});
+    return at->second;
+  }
+  void Delete(std::string_view path) {
+    const auto at = keyAt_.find(Folded(path));
+    if (at == keyAt_.end()) return;
+    keys_[at->second].Gone = true;
+    keyAt_.erase(at);
+  }
+  void Put(size_t index, std::string name, RegValue value) {
+    Key& key = keys_[index];
+    const auto [at, added] = key.ValueAt.try_emplace(Folded(name), key.Data.Values.size());
+    if (added) {
+      key.Data.Values.emplace_back(std::move(name), std::move(value));
+      key.ValueGone.push_back(false);
+    } else {
+      key.Data.Values[at->second].second = std::move(value);
     }
   }
-  key.Values.emplace_back(std::string(name), std::move(value));
+  void Erase(size_t index, std::string_view name) {
+    Key& key = keys_[index];
+    const auto at = key.ValueAt.find(Folded(name));
+    if (at == key.ValueAt.end()) return;
+    key.ValueGone[at->second] = true;
+    key.ValueAt.erase(at);
+  }
+  std::vector<RegKeyData> Finish() {
+    std::vector<RegKeyData> keys;
+    for (Key& key : keys_) {
+      if (key.Gone) continue;
+      RegKeyData& kept = keys.emplace_back(RegKeyData{std::move(key.Data.Path), {}});
+      for (size_t i = 0; i < key.Data.Values.size(); ++i) {
+        if (!key.ValueGone[i]) kept.Values.push_back(std::move(key.Data.Values[i]));
+      }
+    }
+    return keys;
+  }
+
+ private:
+  struct Key {
+    RegKeyData Data;
+    std::unordered_map<std::string, size_t> ValueAt;  // by folded name
+    std::vector<bool> ValueGone;
+    bool Gone;
+  };
+  std::vector<Key> keys_;
+  std::unordered_map<std::string, size_t> keyAt_;  // by folded path
+};
+
+// Reads an export one logical line at a time.
+class ExportParser {
+ public:
+  // Nothing when the line is of the format, else why it is not.
+  const char* Take(std::u16string_view line);
+  std::optional<std::vector<RegKeyData>> Finish() {
+    if (!headerSeen_) return std::nullopt;
+    return keys_.Finish();
+  }
+
+ private:
+  KeyBuilder keys_;
+  std::optional<size_t> current_;
+  bool headerSeen_ = false;
+};
+
+const char* ExportParser::Take(std::u16string_view line) {
+  if (line.empty() || line.front() == u';') return nullptr;
+  if (!headerSeen_) {
+    if (line != kHeader5 && line != kHeader4) return "not a regedit export header";
+    headerSeen_ = true;
+    return nullptr;
+  }
+  if (line.front() == u'[') {
+    if (line.back() != u']' || line.size() < 3) return "a key line that is not [path]";
+    const std::u16string_view path = line.substr(1, line.size() - 2);
+    if (path.front() == u'-') {  // a deletion entry: the key is not there
+      keys_.Delete(Narrow(path.substr(1)));
+      current_.reset();
+      return nullptr;
+    }
+    // Text ends at a zero character: a path that begins with one has no
+    // text and would be written back as [], which no export may hold.
+    std::string name = Narrow(path);
+    if (name.empty()) return "a key path that begins with a zero character";
+    current_ = keys_.Open(std::move(name));
+    return nullptr;
+  }
+  if (!current_) return "a value outside any key";
+  size_t pos = 0;
+  std::string name;
+  if (line.front() == u'@') {
+    pos = 1;
+  } else {
+    auto quoted = ReadQuoted(line, pos);
+    if (!quoted) return "a value name that is not quoted";
+    name = Narrow(*quoted);
+  }
+  while (pos < line.size() && line[pos] == u' ') ++pos;
+  if (pos >= line.size() || line[pos] != u'=') return "a value name without =";
+  const std::u16string_view data = Trim(line.substr(pos + 1));
+  if (data == u"-") {
+    keys_.Erase(*current_, name);
+    return nullptr;
+  }
+  auto value = ParseData(data);
+  if (!value) return "value data that is not text, dword: or hex:";
+  keys_.Put(*current_, std::move(name), std::move(*value));
+  return nullptr;
 }
 
 std::u16string Escape(std::u16string_view text) {
@@ -212,20 +301,50 @@ std::u16string FormatData(const RegValue& value) {
   return AnsiToWide(list);
 }
 
-std::u16string DecodeFile(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
-      static_cast<uint8_t>(bytes[1]) == 0xFE) {
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    return text;
+// The bytes of the file; nothing when it is missing (`problem` stays empty)
+// or cannot be read (`problem` says why). Opened without blocking, so that a
+// pipe in its place cannot stall the start.
+std::optional<std::string> ReadFile(const std::filesystem::path& file, std::string& problem) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) problem = std::strerror(errno);
+    return std::nullopt;
   }
-  std::u16string text;
-  text.reserve(bytes.size());
-  for (char c : bytes) text.append(AnsiToWide(std::string_view(&c, 1)));
-  return text;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = "not a regular file";
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      problem = std::strerror(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
 }
 
 std::string Stamp() {
@@ -237,64 +356,67 @@ std::string Stamp() {
   return text;
 }
 
+// Renames the file to <file>.bad-<time>, with -2, -3 ... after it while that
+// name is taken: a file put aside never replaces an earlier one.
+std::optional<std::string> PutAside(const std::filesystem::path& file, std::string& problem) {
+  const std::string stem = file.string() + ".bad-" + Stamp();
+  for (int n = 1; n <= 1000; ++n) {
+    const std::string aside = n == 1 ? stem : stem + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      return aside;
+    }
+    if (errno != EEXIST) break;
+  }
+  problem = std::strerror(errno);
+  return std::nullopt;
+}
+
+void PutValue(RegKeyData& key, std::string_view name, RegValue value) {
+  for (auto& entry : key.Values) {
+    if (SameName(entry.first, name)) {
+      entry.second = std::move(value);
+      return;
+    }
+  }
+  key.Values.emplace_back(std::string(name), std::move(value));
+}
+
 }  // namespace
 
-std::optional<std::vector<RegKeyData>> ParseRegistryText(std::u16string_view text) {
-  std::vector<RegKeyData> keys;
-  const std::vector<std::u16string> lines = LogicalLines(text);
-  bool headerSeen = false;
-  RegKeyData* current = nullptr;
-  for (const std::u16string& line : lines) {
-    if (line.empty() || line.front() == u';') continue;
-    if (!headerSeen) {
-      if (line != kHeader5 && line != kHeader4) return std::nullopt;
-      headerSeen = true;
+std::optional<std::vector<RegKeyData>> ParseRegistryText(std::u16string_view text,
+                                                         std::string* error) {
+  ExportParser parser;
+  std::u16string joined;  // a line that ends in a backslash goes on in the next
+  size_t number = 0;      // of the line read last
+  size_t first = 0;       // of the line that began the joined one
+  const char* reason = nullptr;
+  for (size_t start = 0; start < text.size() && reason == nullptr;) {
+    const size_t end = std::min(text.find(u'\n', start), text.size());
+    const std::u16string_view line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    ++number;
+    if (first == 0) first = number;
+    if (!line.empty() && line.back() == u'\\') {  // regedit wraps long hex lists so
+      joined.append(line.substr(0, line.size() - 1));
       continue;
     }
-    if (line.front() == u'[') {
-      if (line.back() != u']' || line.size() < 3) return std::nullopt;
-      std::u16string_view path(line);
-      path = path.substr(1, path.size() - 2);
-      if (path.front() == u'-') {  // a deletion entry: the key is not there
-        const std::string gone = Narrow(path.substr(1));
-        std::erase_if(keys, [&](const RegKeyData& key) { return SameName(key.Path, gone); });
-        current = nullptr;
-        continue;
-      }
-      const std::string name = Narrow(path);
-      auto found = std::find_if(keys.begin(), keys.end(),
-                                [&](const RegKeyData& key) { return SameName(key.Path, name); });
-      if (found == keys.end()) {
-        keys.push_back(RegKeyData{name, {}});
-        current = &keys.back();
-      } else {
-        current = &*found;
-      }
-      continue;
-    }
-    if (current == nullptr) return std::nullopt;
-    size_t pos = 0;
-    std::string name;
-    if (line.front() == u'@') {
-      pos = 1;
+    if (joined.empty()) {
+      reason = parser.Take(line);
     } else {
-      auto quoted = ReadQuoted(line, pos);
-      if (!quoted) return std::nullopt;
-      name = Narrow(*quoted);
+      joined.append(line);
+      reason = parser.Take(joined);
+      joined.clear();
     }
-    while (pos < line.size() && line[pos] == u' ') ++pos;
-    if (pos >= line.size() || line[pos] != u'=') return std::nullopt;
-    const std::u16string_view data = Trim(std::u16string_view(line).substr(pos + 1));
-    if (data == u"-") {
-      EraseValue(*current, name);
-      continue;
-    }
-    auto value = ParseData(data);
-    if (!value) return std::nullopt;
-    PutValue(*current, name, std::move(*value));
+    if (reason == nullptr) first = 0;
   }
-  if (!headerSeen) return std::nullopt;
-  return keys;
+  if (reason == nullptr && !joined.empty()) reason = parser.Take(joined);
+  if (reason == nullptr) {
+    if (auto keys = parser.Finish()) return keys;
+    if (error != nullptr) *error = "no regedit export header";
+    return std::nullopt;
+  }
+  if (error != nullptr) *error = "line " + std::to_string(first) + ": " + reason;
+  return std::nullopt;
 }
 
 std::u16string FormatRegistryText(const std::vector<RegKeyData>& keys) {
@@ -311,22 +433,69 @@ std::u16string FormatRegistryText(const std::vector<RegKeyData>& keys) {
   return text;
 }
 
+std::u16string DecodeRegistryFile(std::string_view bytes) {
+  std::u16string text;
+  if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
+      static_cast<uint8_t>(bytes[1]) == 0xFE) {
+    text.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+    }
+    return text;
+  }
+  // Zero bytes are left out: they end no line of an ANSI export.
+  text.reserve(bytes.size());
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t zero = std::min(bytes.find('\0', start), bytes.size());
+    text += AnsiToWide(bytes.substr(start, zero - start));
+    start = zero + 1;
+  }
+  return text;
+}
+
+std::string EncodeRegistryFile(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  bytes.reserve(2 + 2 * text.size());
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
 RegistryStore::RegistryStore(std::filesystem::path file) : file_(std::move(file)) {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return;
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
-  auto keys = ParseRegistryText(DecodeFile(bytes));
+  if (!Load()) std::fprintf(stderr, "corvane: %s\n", loadProblem_.c_str());
+}
+
+bool RegistryStore::Load() {
+  const std::string name = "Settings file " + file_.string();
+  std::string problem;
+  const auto bytes = ReadFile(file_, problem);
+  if (!bytes && problem.empty()) return true;  // a first run
+  if (!bytes) {
+    // Settings that are on disk but not in memory must not be replaced by
+    // the defaults at the next Save.
+    mayReplace_ = false;
+    loadProblem_ = name + " cannot be read (" + problem +
+                   "): running with defaults, and Save will not replace it";
+    return false;
+  }
+  auto keys = ParseRegistryText(DecodeRegistryFile(*bytes), &problem);
   if (keys) {
     keys_ = std::move(*keys);
-    return;
+    return true;
   }
-  std::filesystem::path aside = file_;
-  aside += ".bad-" + Stamp();
-  std::error_code error;
-  std::filesystem::rename(file_, aside, error);
-  std::fprintf(stderr, "corvane: %s is not a registry export; kept aside as %s\n", file_.c_str(),
-               error ? "(rename failed)" : aside.c_str());
+  std::string asideProblem;
+  if (const auto aside = PutAside(file_, asideProblem)) {
+    loadProblem_ = name + " is not a registry export (" + problem + "): kept aside as " + *aside +
+                   "; running with defaults";
+    return false;
+  }
+  mayReplace_ = false;
+  loadProblem_ = name + " is not a registry export (" + problem + ") and cannot be kept aside (" +
+                 asideProblem + "): running with defaults, and Save will not replace it";
+  return false;
 }
 
 RegKeyData* RegistryStore::FindKey(std::string_view key) {
@@ -366,31 +535,37 @@ void RegistryStore::WriteValue(std::string_view key, std::string_view name, RegV
   PutValue(*FindKey(key), name, std::move(value));
 }
 
+bool RegistryStore::FailFlush(std::string reason) {
+  flushError_ = std::move(reason);
+  return false;
+}
+
 bool RegistryStore::Flush() {
-  const std::u16string text = FormatRegistryText(keys_);
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
+  flushError_.clear();
+  if (!mayReplace_) {
+    return FailFlush(file_.string() + " was not loaded at start-up and is left as it is");
   }
+  const std::u16string text = FormatRegistryText(keys_);
+  // What the next start would read must be what is held now.
+  if (ParseRegistryText(text) != keys_) {
+    return FailFlush("the settings would not read back from " + file_.string());
+  }
+  const std::string bytes = EncodeRegistryFile(text);
   std::error_code ignored;
   if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ignored);
-  std::filesystem::path temporary = file_;
-  temporary += ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ::fchmod(fd, 0600);  // an older temporary file may carry wider rights
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
+  // A new file of this writer's own: never one that another writer is
+  // filling, never one reached through a planted link.
+  std::string temporary = file_.string() + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    return FailFlush("cannot create a file beside " + file_.string() + ": " + std::strerror(errno));
   }
-  const bool ok = written == bytes.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temporary.c_str(), file_.c_str()) != 0) {
+  int error = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0 ? 0 : errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), file_.c_str()) != 0) error = errno;
+  if (error != 0) {
     ::unlink(temporary.c_str());
-    return false;
+    return FailFlush("cannot write " + file_.string() + ": " + std::strerror(error));
   }
   if (file_.has_parent_path()) {
     const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

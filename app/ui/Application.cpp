@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 
 #include "app/AnsweringMessageBoxes.h"
 #include "app/EventLog.h"
@@ -21,6 +22,14 @@
 namespace corvane {
 
 int RunApplication(QApplication& application, const ApplicationOptions& options) {
+  // Before any window: a second instance must not save over the first one.
+  const std::filesystem::path folder = DataFolder();
+  const DataFolderLock folderLock = LockDataFolder(folder);
+  if (folderLock.Result() == DataFolderLock::State::Busy) {
+    std::fprintf(stderr, "%s is already running with data folder %s\n", kAppName, folder.c_str());
+    return 1;
+  }
+
   // Before the window logs its first line: a signal from then on is held in
   // the pipe until the window's event loop reads it.
   const int signalFd = TerminationSignalFd();
@@ -28,7 +37,6 @@ int RunApplication(QApplication& application, const ApplicationOptions& options)
   QtMessageBoxes ownerless;
   if (!AcceptSocketStartup(StartSocketLibrary(), ownerless)) return 1;
 
-  const std::filesystem::path folder = DataFolder();
   RegistryStore registry(RegistryFile());
   EventFile logFile(folder / "log.txt");
   SystemClock clock;
@@ -46,6 +54,8 @@ int RunApplication(QApplication& application, const ApplicationOptions& options)
     boxes.AnswerAtOnce();
   }
   CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
+  // The settings in effect are not the stored ones: the operator must know.
+  if (!registry.LoadProblem().empty()) log.LogEvent(registry.LoadProblem());
 
   QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
   signalNotifier.setEnabled(signalFd >= 0);

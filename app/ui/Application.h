@@ -15,8 +15,8 @@ struct ApplicationOptions {
   double TimeScale = 1.0;
 };
 
-// Returns the exit status: 0 when the window ended, 1 when the socket
-// start-up failed.
+// Returns the exit status: 0 when the window ended, 1 when another instance
+// runs on the same data folder or the socket start-up failed.
 int RunApplication(QApplication& application, const ApplicationOptions& options);
 
 }  // namespace corvane

@@ -124,9 +124,9 @@ void CDlgMain::OnInitDialog() {
 
 void CDlgMain::RefreshStatusLabels() {
   const StatusLabels labels = FormatStatusLabels(settings_);
-  mountLabel_->setText(FromAnsi(labels.Mount));
-  portLabel_->setText(FromAnsi(labels.Port));
-  casterLabel_->setText(FromAnsi(labels.Caster));
+  ShowWholeText(mountLabel_, FromAnsi(labels.Mount));
+  ShowWholeText(portLabel_, FromAnsi(labels.Port));
+  ShowWholeText(casterLabel_, FromAnsi(labels.Caster));
 }
 
 void CDlgMain::SetRunningControls(bool running) {
@@ -178,7 +178,7 @@ void CDlgMain::OnExit() {
 }
 
 void CDlgMain::OnOption() {
-  CDlgConfig config(settings_, registry_, boxes_, this);
+  CDlgConfig config(settings_, registry_, log_, boxes_, this);
   config.exec();
   RefreshStatusLabels();
 }

@@ -17,9 +17,9 @@ QString CoordinateText(double value, int decimals) {
 
 }  // namespace
 
-CDlgConfig::CDlgConfig(Settings& settings, RegistryStore& registry, MessageBoxes& boxes,
-                       QWidget* parent)
-    : QDialog(parent), settings_(settings), registry_(registry), boxes_(boxes) {
+CDlgConfig::CDlgConfig(Settings& settings, RegistryStore& registry, EventLog& log,
+                       MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), settings_(settings), registry_(registry), log_(log), boxes_(boxes) {
   setWindowTitle(QStringLiteral("Config"));
   DialogControls controls(this, kDialogWidth, kDialogHeight);
 
@@ -117,8 +117,12 @@ void CDlgConfig::accept() {
     settings_.NS = ns_->currentIndex() != 0 ? 'S' : 'N';
     settings_.EW = ew_->currentIndex() != 0 ? 'W' : 'E';
   }
-  // A failed write is not reported: the values are in effect all the same.
-  SaveSettings(settings_, registry_);
+  // The values are in effect whether or not they reach the file; a failure
+  // is told, so that nobody takes them for stored.
+  if (!SaveSettings(settings_, registry_)) {
+    log_.LogEvent("Settings not saved: " + registry_.FlushError());
+    boxes_.Show(u"The settings were not saved.", u"Error", MessageButtons::Ok, MessageIcon::Error);
+  }
   QDialog::accept();
 }
 

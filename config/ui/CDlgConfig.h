@@ -9,6 +9,7 @@
 
 #include "config/MessageBox.h"
 #include "config/Settings.h"
+#include "platform/EventLog.h"
 #include "platform/RegistryStore.h"
 
 class QComboBox;
@@ -41,10 +42,11 @@ class CDlgConfig : public QDialog {
   static constexpr int kTrimbleEntry = 0;
   static constexpr int kRtcm32Entry = 5;
 
-  CDlgConfig(Settings& settings, RegistryStore& registry, MessageBoxes& boxes,
+  CDlgConfig(Settings& settings, RegistryStore& registry, EventLog& log, MessageBoxes& boxes,
              QWidget* parent = nullptr);
 
-  // Save: the dialog closes only when the type and the format pass.
+  // Save: the dialog closes only when the type and the format pass. A write
+  // that fails is logged and shown; the values stay in effect, unstored.
   void accept() override;
 
  private:
@@ -54,6 +56,7 @@ class CDlgConfig : public QDialog {
 
   Settings& settings_;
   RegistryStore& registry_;
+  EventLog& log_;
   MessageBoxes& boxes_;
   QComboBox* type_;
   QComboBox* format_;

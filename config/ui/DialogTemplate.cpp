@@ -33,4 +33,16 @@ QString ControlName(int id) {
   return QString::number(id);
 }
 
+void ShowWholeText(QLabel* label, const QString& text) {
+  constexpr double kSmallestPoints = 6.0;
+  QFont font = label->parentWidget() != nullptr ? label->parentWidget()->font() : DialogFont();
+  const int room = label->contentsRect().width();
+  while (QFontMetrics(font).horizontalAdvance(text) > room &&
+         font.pointSizeF() - 0.5 >= kSmallestPoints) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  }
+  label->setFont(font);
+  label->setText(text);
+}
+
 }  // namespace corvane

@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -31,6 +32,11 @@ void PlaceControl(QWidget* control, const DialogBaseUnits& units, int id, int x,
                   int height);
 
 QString ControlName(int id);
+
+// Shows the text whole in a label of template size: a text wider than the
+// label is drawn in a smaller font than the dialog's, down to 6 points, rather
+// than cut off. The templates' widths were made for a narrower font.
+void ShowWholeText(QLabel* label, const QString& text);
 
 // The control with the given id, or null.
 template <typename T>

@@ -91,6 +91,12 @@ TEST_F(SettingsTest, HemispheresWithoutLetterAndLowerCase) {
   PutText(registry, "EW", "w");
   ASSERT_TRUE(LoadSettings(loaded, registry));
   EXPECT_EQ(std::string({loaded.NS, loaded.EW}), "NE");
+
+  // Stored with a terminator, as another writer may have stored them.
+  registry.WriteValue(kSettingsKey, "NS", RegValue{RegType::Sz, {'S', 0, 0, 0}});
+  registry.WriteValue(kSettingsKey, "EW", RegValue{RegType::Sz, {'W', 0, 0, 0, 'x', 0}});
+  ASSERT_TRUE(LoadSettings(loaded, registry));
+  EXPECT_EQ(std::string({loaded.NS, loaded.EW}), "SW");
 }
 
 TEST_F(SettingsTest, EmptyTextsAreZeroByteValues) {
@@ -158,16 +164,19 @@ TEST_F(SettingsTest, DwordsLoadAfterTextsOfEveryLength) {
   }
 }
 
-TEST_F(SettingsTest, CoordinateTextsParseLikeWcstod) {
+TEST_F(SettingsTest, CoordinateTextsParseLikeWcstodInDecimalFormOnly) {
   ASSERT_TRUE(SaveSettings(Filled(), registry));
-  PutText(registry, "BaseLat", "  -31.25xyz");
-  PutText(registry, "BaseLon", "not a number");
-  PutText(registry, "BaseH", "+1.5e2");
-  Settings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(loaded.BaseLat, -31.25);
-  EXPECT_EQ(loaded.BaseLon, 0.0);
-  EXPECT_EQ(loaded.BaseH, 150.0);
+  const std::vector<std::pair<const char*, double>> cases = {
+      {"  -31.25xyz", -31.25}, {"not a number", 0.0}, {"+1.5e2", 150.0}, {".5e", 0.5},
+      {"7.e-1", 0.7},          {"-.", 0.0},           {"nan", 0.0},      {"-INF", 0.0},
+      {"infinity", 0.0},       {"0x1p4", 0.0},        {"1e999", 0.0},    {"-1e-999", -0.0},
+  };
+  for (const auto& [text, expected] : cases) {
+    PutText(registry, "BaseLat", text);
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(loaded, registry));
+    EXPECT_EQ(loaded.BaseLat, expected) << text;
+  }
 }
 
 TEST(ParseCasterAddressTest, NeverReadsPastTheText) {

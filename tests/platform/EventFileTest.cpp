@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -20,6 +21,22 @@ TEST(EventFileTest, CreatesTheFileAndEndsLinesWithCrLf) {
   file.Append(std::string(600, 'x'));
   EXPECT_EQ(testing::ReadFileBytes(file.File()),
             "first\r\nSocket Err:32\r\n\r\n" + std::string(EventFile::kMaxLineText, 'x') + "\r\n");
+}
+
+TEST(EventFileTest, NeverAppendsThroughALinkAndSaysSoOnce) {
+  testing::TempDir dir;
+  const auto target = dir.path() / "registry.reg";
+  std::ofstream(target) << "kept";
+  EventFile file(dir.path() / "log.txt");
+  std::filesystem::create_symlink(target, file.File());
+  ::testing::internal::CaptureStderr();
+  file.Append("first");
+  file.Append("second");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "corvane: " + file.File().string() +
+                " is a symbolic link; event lines are not written to it\n");
+  EXPECT_EQ(testing::ReadFileBytes(target), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(file.File()));
 }
 
 TEST(EventFileTest, LinesFromEightThreadsAllArriveOnce) {

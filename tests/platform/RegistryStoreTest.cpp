@@ -1,9 +1,19 @@
 #include "platform/RegistryStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <ctime>
 #include <fstream>
+#include <set>
+#include <thread>
+#include <tuple>
 
 #include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
@@ -12,6 +22,7 @@
 namespace corvane {
 namespace {
 
+using namespace std::string_literals;
 using Bytes = std::vector<uint8_t>;
 constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\software\\Corvane\\RuduzUze";
 
@@ -64,28 +75,174 @@ TEST_F(RegistryStoreTest, ImportsRegedit4KeepsOtherKeysAndFlushesPrivately) {
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds the caster password
-  EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 }
 
-TEST_F(RegistryStoreTest, AFileThatIsNotAnExportIsKeptAside) {
-  for (const std::string bad :
-       {"garbage\r\n", "REGEDIT4\r\n\"NoKey\"=dword:1\r\n",
-        "REGEDIT4\r\n[HKEY_X]\r\n\"A\"=dword:123456789\r\n",
-        "REGEDIT4\r\n[HKEY_X]\r\n\"A\"=hex:0g\r\n", "REGEDIT4\r\n[HKEY_X]\r\n\"A=\"x\"\r\n"}) {
-    SCOPED_TRACE(bad);
+// The folder's entries other than the given ones: what a save left behind.
+std::vector<std::string> Strays(const std::filesystem::path& folder,
+                                std::initializer_list<std::string_view> known) {
+  std::vector<std::string> strays;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(known.begin(), known.end(), name) == known.end()) strays.push_back(name);
+  }
+  return strays;
+}
+
+TEST_F(RegistryStoreTest, EachFileThatIsNotAnExportIsKeptAsideUnderANameOfItsOwn) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"garbage\r\n", "line 1: not a regedit export header"},
+      {"REGEDIT4\r\n\"NoKey\"=dword:1\r\n", "line 2: a value outside any key"},
+      {"REGEDIT4\r\n[HKEY_X]\r\n\"A\"=dword:123456789\r\n", "line 3: value data that is not"},
+      {"REGEDIT4\r\n[HKEY_X]\r\n\"A\"=hex:01,\\\r\n0g\r\n", "line 3: value data that is not"},
+      {"REGEDIT4\r\n[HKEY_X]\r\n\"A=\"x\"\r\n", "line 3: a value name without ="},
+      // Written back, this key would be [], which no start could read.
+      {EncodeRegistryFile(u"REGEDIT4\r\n\r\n[\0A]\r\n"s),
+       "line 3: a key path that begins with a zero character"},
+      {"", "(no regedit export header)"},
+  };
+  for (const auto& [bad, reason] : cases) {
+    SCOPED_TRACE(reason);
     Write(bad);
     RegistryStore registry(file);
     EXPECT_FALSE(registry.KeyExists("HKEY_X"));
     EXPECT_FALSE(std::filesystem::exists(file));
-    std::vector<std::filesystem::path> aside;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      if (entry.path().filename().string().starts_with("registry.reg.bad-")) {
-        aside.push_back(entry.path());
-      }
+    EXPECT_NE(registry.LoadProblem().find(reason), std::string::npos) << registry.LoadProblem();
+  }
+  // All in the same second, and none lost.
+  std::multiset<std::string> aside;
+  for (const std::string& name : Strays(dir.path(), {})) {
+    EXPECT_TRUE(name.starts_with("registry.reg.bad-")) << name;
+    aside.insert(testing::ReadFileBytes(dir.path() / name));
+  }
+  std::multiset<std::string> bad;
+  for (const auto& entry : cases) bad.insert(entry.first);
+  EXPECT_EQ(aside, bad);
+}
+
+TEST_F(RegistryStoreTest, AFileThatExistsButCannotBeReadIsNeverReplaced) {
+  const std::string stored = "REGEDIT4\r\n[HKEY_X]\r\n\"Mount\"=\"RTK1\"\r\n";
+  // Anyone may write in the folder, as in the folder of another user's data.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "a folder in its place" : "mode 0 and another user");
+    std::filesystem::remove_all(file);
+    if (folder) {
+      std::filesystem::create_directory(file);
+    } else {
+      Write(stored);
+      std::filesystem::permissions(file, std::filesystem::perms::none);
     }
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(testing::ReadFileBytes(aside[0]), bad);
-    std::filesystem::remove(aside[0]);
+    // A process of its own, as an ordinary user even when the test runs as
+    // root (who may read anything).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+      RegistryStore registry(file);
+      registry.WriteValue("HKEY_X", "Mount", RegValue{RegType::Sz, {'x', 0}});
+      const bool refused = registry.LoadProblem().starts_with("Settings file " + file.string() +
+                                                              " cannot be read (") &&
+                           !registry.Flush() &&
+                           registry.FlushError() ==
+                               file.string() + " was not loaded at start-up and is left as it is";
+      ::_exit(refused ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(std::filesystem::is_directory(file), folder);
+    if (!folder) {
+      EXPECT_EQ(testing::ReadFileBytes(file), stored);
+    }
+    EXPECT_EQ(Strays(dir.path(), {"registry.reg"}), std::vector<std::string>{});
+  }
+}
+
+TEST_F(RegistryStoreTest, AFailedFlushKeepsTheFileAndLeavesNothingBehind) {
+  RegistryStore first(file);
+  first.WriteValue(kKey, "Mount", RegValue{RegType::Sz, {'a', 0}});
+  ASSERT_TRUE(first.Flush());
+  const std::string stored = testing::ReadFileBytes(file);
+  const std::string unreadable = "the settings would not read back from " + file.string();
+  // Keys that would not read back as they are, and a full disk.
+  using Row = std::tuple<std::string, bool, std::string>;
+  for (const auto& [key, diskFull, error] :
+       {Row{"HKEY_X]\r\n[HKEY_Y", false, unreadable}, Row{"HKEY_\0X"s, false, unreadable},
+        Row{"", false, unreadable},
+        Row{kKey, true, "cannot write " + file.string() + ": File too large"}}) {
+    RegistryStore registry(file);
+    registry.WriteValue(key, "Blob", RegValue{RegType::Binary, Bytes(100000, 7)});
+    // No file of this process may grow past 4 KiB.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{diskFull ? 4096 : limit.rlim_cur, limit.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool flushed = registry.Flush();
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(registry.FlushError(), error);
+    EXPECT_EQ(testing::ReadFileBytes(file), stored);
+    EXPECT_EQ(Strays(dir.path(), {"registry.reg"}), std::vector<std::string>{});
+  }
+}
+
+TEST_F(RegistryStoreTest, TwoWritersNeverTearTheFileNorFollowAPlantedLink) {
+  const auto target = dir.path() / "target";
+  std::ofstream(target) << "untouched";
+  std::filesystem::create_symlink(target, file.string() + ".tmp");
+  RegistryStore first(file);
+  ASSERT_TRUE(first.Flush());
+  std::atomic<int> failed{0};
+  std::atomic<int> unparsable{0};
+  auto save = [&](uint8_t letter) {
+    RegistryStore registry(file);
+    for (int i = 0; i < 100; ++i) {
+      registry.WriteValue(kKey, "Mount", RegValue{RegType::Sz, Bytes(64, letter)});
+      if (!registry.Flush()) ++failed;
+      if (!ParseRegistryText(DecodeRegistryFile(testing::ReadFileBytes(file)))) ++unparsable;
+    }
+  };
+  std::thread a(save, 'a');
+  std::thread b(save, 'b');
+  a.join();
+  b.join();
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_EQ(unparsable.load(), 0);
+  EXPECT_EQ(testing::ReadFileBytes(target), "untouched");
+  EXPECT_EQ(Strays(dir.path(), {"registry.reg", "registry.reg.tmp", "target"}),
+            std::vector<std::string>{});
+}
+
+// The processor time of this thread, which a busy machine does not stretch.
+double ThreadSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+TEST_F(RegistryStoreTest, LargeFilesLoadInLinearTime) {
+  std::u16string keys = u"Windows Registry Editor Version 5.00\r\n";
+  for (int i = 0; i < 50000; ++i) {
+    keys += AnsiToWide("[HKEY_X\\K" + std::to_string(i) + "]\r\n\"V\"=dword:00000001\r\n");
+  }
+  for (int i = 0; i < 50000; i += 2)
+    keys += AnsiToWide("[-HKEY_X\\K" + std::to_string(i) + "]\r\n");
+  std::string values = "REGEDIT4\r\n[HKEY_X]\r\n";
+  for (int i = 0; values.size() < (5 << 20); ++i) {
+    values += "\"Name" + std::to_string(i) + "\"=\"some text of a value\"\r\n";
+  }
+  for (int i = 0; i < 50000; i += 2) values += "\"Name" + std::to_string(i) + "\"=-\r\n";
+  for (const std::string& bytes : {EncodeRegistryFile(keys), values}) {
+    Write(bytes);
+    const double start = ThreadSeconds();
+    RegistryStore registry(file);
+    // Quadratic parsing took a minute and more on either file; linear parsing
+    // takes well under a second, and some seconds under the sanitizers.
+    EXPECT_LT(ThreadSeconds() - start, 30.0);
+    EXPECT_TRUE(registry.KeyExists("HKEY_X\\K49999") || registry.ReadValue("HKEY_X", "Name49999"));
+    EXPECT_FALSE(registry.KeyExists("HKEY_X\\K49998") || registry.ReadValue("HKEY_X", "Name49998"));
   }
 }
 

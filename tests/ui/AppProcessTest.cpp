@@ -1,6 +1,8 @@
 // The application as a process and as main runs it: ended by SIGTERM after
 // its start-up lines, in the middle of StartServer's data wait, and with a
-// modal window open.
+// modal window open; refused beside a running instance of the same data
+// folder, and telling when its settings could not be read.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -41,8 +43,10 @@ bool IsStamp(std::string_view stamp) {
 }
 
 // corvane on the offscreen platform with its own data folder, clock setting
-// off, and the test's environment (sanitizer options included) otherwise.
-pid_t SpawnApplication(const std::filesystem::path& home, std::vector<std::string> args) {
+// off, and the test's environment (sanitizer options included) otherwise;
+// its stdout and stderr go to `output` when given.
+pid_t SpawnApplication(const std::filesystem::path& home, std::vector<std::string> args,
+                       const std::filesystem::path& output = {}) {
   const std::string program = std::string(CORVANE_BIN_DIR) + "/corvane";
   std::vector<std::string> env = {"CORVANE_HOME=" + home.string(), "QT_QPA_PLATFORM=offscreen",
                                   "CORVANE_SET_CLOCK=0"};
@@ -82,11 +86,19 @@ std::pair<int, Clock::duration> Terminate(pid_t pid) {
   return {WEXITSTATUS(status), Clock::now() - signalled};
 }
 
-TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
+TEST(AppProcessTest, RunsAloneOnItsFolderTellsWhyItsSettingsWereNotLoadedAndEndsOnSigterm) {
   testing::TempDir home;
-  const pid_t pid = SpawnApplication(home.path(), {});
+  const auto registry = home.path() / "registry.reg";
+  std::filesystem::create_directory(registry);  // there, but not readable
+  const pid_t pid = SpawnApplication(home.path(), {}, home.path() / "stderr.txt");
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(AwaitLogText(home.path(), "System Init."));
+  const pid_t second = SpawnApplication(home.path(), {}, home.path() / "second.txt");
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(ExitStatus(second), 1);
+  EXPECT_NE(testing::ReadFileBytes(home.path() / "second.txt")
+                .find("Corvane is already running with data folder " + home.path().string() + "\n"),
+            std::string::npos);
   EXPECT_EQ(Terminate(pid).first, 0);
 
   // Each line: a "[MM/DD-hh:mm:ss] " stamp, the text, CR LF.
@@ -101,7 +113,35 @@ TEST(AppProcessTest, SigtermEndsTheApplicationAfterItsStartUpLines) {
     lines.push_back(line.substr(17));
     begin = stop + 2;
   }
-  EXPECT_EQ(lines, (std::vector<std::string>{"Corvane V2.5", kAttributionLine, "System Init."}));
+  const std::string problem = "Settings file " + registry.string() +
+                              " cannot be read (not a regular file): running with defaults, and "
+                              "Save will not replace it";
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"Corvane V2.5", kAttributionLine, "System Init.", problem}));
+  EXPECT_NE(testing::ReadFileBytes(home.path() / "stderr.txt").find("corvane: " + problem + "\n"),
+            std::string::npos);
+}
+
+TEST(AppProcessTest, CommandLine) {
+  testing::TempDir home;
+  const auto output = home.path() / "output.txt";
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  };
+  for (const Row& row : {Row{{"--bogus"}, 2, "corvane: Unknown option 'bogus'."},
+                         Row{{"extra"}, 2, "corvane: unexpected argument 'extra'"},
+                         Row{{"--help"}, 0, "CORVANE_SET_CLOCK=0"},
+                         Row{{"--version"}, 0, "Corvane 2.5"}}) {
+    const pid_t pid = SpawnApplication(home.path(), row.args, output);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(ExitStatus(pid), row.status) << row.args[0];
+    EXPECT_NE(testing::ReadFileBytes(output).find(row.says), std::string::npos)
+        << testing::ReadFileBytes(output);
+  }
+  EXPECT_NE(testing::ReadFileBytes(output).find("--start"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "log.txt"));  // no window was made
 }
 
 TEST(AppProcessTest, SigtermDuringTheDataWaitEndsItAtOnce) {

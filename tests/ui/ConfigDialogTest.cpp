@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <tuple>
 
 #include "app/ui/CDlgMain.h"
@@ -19,6 +20,7 @@
 #include "config/ui/DialogTemplate.h"
 #include "fixtures/Files.h"
 #include "fixtures/QtApp.h"
+#include "fixtures/RecordingEventLog.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
@@ -34,6 +36,7 @@ struct DialogBench {
   TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
   Settings settings;
+  RecordingEventLog log;
   ScriptedMessageBoxes boxes;
 
   // The settings as the next start would load them from the file.
@@ -215,7 +218,7 @@ struct EnableRecorder final : QObject {
 
 TEST(ConfigDialog, FirstOpeningShowsZerosAndSwitchesCoordinateControlsInOrder) {
   DialogBench bench;
-  Config first(bench.settings, bench.registry, bench.boxes);
+  Config first(bench.settings, bench.registry, bench.log, bench.boxes);
   EXPECT_EQ(Shown(&first), QStringList({"Trimble", "RTCM3.2", "0.000000000", "0.000000000", "0.000",
                                         "N", "E", "I11111"}));
   first.show();
@@ -249,11 +252,11 @@ void ExpectRefusal(DialogBench& bench, const Config& dialog, std::u16string_view
 TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAutonomous) {
   DialogBench bench;
   bench.settings.BaseH = 12.3456;
-  Config input(bench.settings, bench.registry, bench.boxes);
+  Config input(bench.settings, bench.registry, bench.log, bench.boxes);
   input.show();
   Select(&input, Config::kIdType, 1);
   Select(&input, Config::kIdFormat, 0);
-  Type(&input, {{Config::kIdLat, " -31.5abc"}, {Config::kIdLon, "east"}});
+  Type(&input, {{Config::kIdLat, " -31.5abc"}, {Config::kIdLon, "nan"}});
   Select(&input, Config::kIdNs, 1);
   // Both wrong: only the type hint.
   ExpectRefusal(bench, input, u"This version only supports Trimble board!", kBoardNovAtel);
@@ -267,7 +270,7 @@ TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAuto
               std::tuple(-31.5, 0.0, 12.346, 'S', 'E'));
   }
 
-  Config autonomous(bench.settings, bench.registry, bench.boxes);
+  Config autonomous(bench.settings, bench.registry, bench.log, bench.boxes);
   autonomous.show();
   Select(&autonomous, Config::kIdType, 1);
   Type(&autonomous, {{Config::kIdLat, "10"}, {Config::kIdLon, "10"}, {Config::kIdHeight, "10"}});
@@ -287,10 +290,41 @@ TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAuto
   bench.settings.GPSBoard = kBoardNovAtel;
   bench.settings.DiffType = kDiffRtd;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  Config stored(bench.settings, bench.registry, bench.boxes);
+  Config stored(bench.settings, bench.registry, bench.log, bench.boxes);
   QLocale::setDefault(QLocale::c());
   EXPECT_EQ(Shown(&stored), QStringList({"Trimble", "RTCM3.2", "-31.500000000", "0.000000000",
                                          "12.346", "S", "E", "A00000"}));
+}
+
+TEST(ConfigDialog, AFailedSaveIsLoggedAndShownAndKeepsTheValuesInMemory) {
+  DialogBench bench;
+  const auto folderIsAFile = bench.dir.path() / "file";
+  std::ofstream(folderIsAFile) << "x";
+  std::filesystem::create_directory(bench.registry.File());  // unreadable at start-up
+  RegistryStore unreadable(bench.registry.File());
+  RegistryStore unwritable(folderIsAFile / "registry.reg");
+  using Row = std::pair<RegistryStore*, std::string>;
+  for (const auto& [registry, reason] :
+       {Row{&unreadable, bench.registry.File().string() + " was not loaded at start-up"},
+        Row{&unwritable, "cannot create a file beside " + unwritable.File().string()}}) {
+    SCOPED_TRACE(reason);
+    RecordingEventLog log;
+    Config dialog(bench.settings, *registry, log, bench.boxes);
+    dialog.show();
+    Type(&dialog, {{Config::kIdLat, "12.5"}});
+    Click(&dialog, Config::kIdSave);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    ASSERT_EQ(bench.boxes.shown.size(), 1u);
+    const ShownBox& box = bench.boxes.shown[0];
+    EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
+              std::tuple(u"The settings were not saved.", u"Error", MessageButtons::Ok,
+                         MessageIcon::Error));
+    ASSERT_EQ(log.Events().size(), 1u);
+    EXPECT_TRUE(log.Events()[0].starts_with("Settings not saved: " + reason)) << log.Events()[0];
+    EXPECT_EQ(bench.settings.BaseLat, 12.5);
+    bench.boxes.shown.clear();
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(bench.registry.File()));
 }
 
 struct FixedClock final : Clock {

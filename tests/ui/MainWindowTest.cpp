@@ -59,15 +59,18 @@ TEST_F(MainWindowFixture, FirstRunShowsLabelsTitleAndStartUpLines) {
 
 TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
   Settings stored;
-  stored.CasterAddress = "10.1.2.3";
-  stored.Port = 2101;
+  stored.CasterAddress = "255.255.255.255";
+  stored.Port = 65535;
   stored.Mount = "RTK1";
   stored.SerialPort = "COM2";
   stored.SerialPortRate = 38400;
   stored.DiffType = 6;
   ASSERT_TRUE(SaveSettings(stored, registry));
   Open();
-  EXPECT_EQ(Text(kIdcCasterLabel), "10.1.2.3:2101");
+  const auto* caster = FindControl<QLabel>(window.get(), kIdcCasterLabel);
+  EXPECT_EQ(caster->text(), "255.255.255.255:65535");
+  EXPECT_LE(caster->fontMetrics().horizontalAdvance(caster->text()),
+            caster->contentsRect().width());
   EXPECT_EQ(Text(kIdcMountLabel), "RTK1  ");
   EXPECT_EQ(Text(kIdcPortLabel), "COM2  38400");
 }

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
   SystemRouteSource routes;
   CDlgMain window(settings, registry, log, boxes, time, clock, routes);  // loads the settings
   CDlgOption option(settings, boxes);
-  CDlgConfig config(settings, registry, boxes);
+  CDlgConfig config(settings, registry, log, boxes);
   const bool saved = Save(&window, dir, QStringLiteral("main.png")) &&
                      Save(&option, dir, QStringLiteral("option.png")) &&
                      Save(&config, dir, QStringLiteral("config.png"));
