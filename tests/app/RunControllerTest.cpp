@@ -21,7 +21,10 @@ constexpr int kSupervision = RunController::kSupervisionTimer;
 // the second data-wait pass at 7600 ms, and supervision ticks from 9600 ms.
 constexpr Millis kReaderStart{5450};
 constexpr Millis kConnected{7600};
-constexpr Millis kFirstTick{9600};
+const Lines kUntilTheConnect = {
+    {0ms, "Open GPS Port Successfully!"},  {0ms, "Invalid Position,please wait.."},
+    {5000ms, "Get Valid Position!"},       {5000ms, "Adjust Time OK!"},
+    {5000ms, "Reopen port successfully!"}, {kReaderStart, "Init DiffType Data 1 Times\r\n"}};
 
 TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
   RunRig rig;
@@ -32,14 +35,10 @@ TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
             std::make_tuple(kBoardTrimble, 3, 115200u));
   rig.RunUntil(14600ms);
 
-  EXPECT_EQ(rig.log.lines, (Lines{{0ms, "Open GPS Port Successfully!"},
-                                  {0ms, "Invalid Position,please wait.."},
-                                  {5000ms, "Get Valid Position!"},
-                                  {5000ms, "Adjust Time OK!"},
-                                  {5000ms, "Reopen port successfully!"},
-                                  {kReaderStart, "Init DiffType Data 1 Times\r\n"},
-                                  {kConnected, "Connect Server Successfully!"},
-                                  {kConnected, "Start Ntrip Server thread!"}}));
+  Lines expected = kUntilTheConnect;
+  expected.insert(expected.end(), {{kConnected, "Connect Server Successfully!"},
+                                   {kConnected, "Start Ntrip Server thread!"}});
+  EXPECT_EQ(rig.log.lines, expected);
   EXPECT_EQ(rig.traces, (std::vector<std::string>{"Init DiffType Data 1 Times\r\n",
                                                   "Connect Ntrip Successfully!\r\n"}));
   EXPECT_FALSE(rig.receiver.open);  // closed before the relay port opened
@@ -171,15 +170,11 @@ TEST(RunControllerTest, AFailedHandshakeIsNotRepeated) {
   rig.refuseWith = 111;
   rig.Press();
   rig.RunUntil(300000ms);
-  EXPECT_EQ(rig.log.lines, (Lines{{0ms, "Open GPS Port Successfully!"},
-                                  {0ms, "Invalid Position,please wait.."},
-                                  {5000ms, "Get Valid Position!"},
-                                  {5000ms, "Adjust Time OK!"},
-                                  {5000ms, "Reopen port successfully!"},
-                                  {kReaderStart, "Init DiffType Data 1 Times\r\n"},
-                                  {kConnected, "GetLastErr:111\n"},
-                                  {kConnected, "Connect Server Failed!"},
-                                  {kConnected, "Connet Err."}}));
+  Lines expected = kUntilTheConnect;
+  expected.insert(expected.end(), {{kConnected, "GetLastErr:111\n"},
+                                   {kConnected, "Connect Server Failed!"},
+                                   {kConnected, "Connet Err."}});
+  EXPECT_EQ(rig.log.lines, expected);
   EXPECT_EQ(rig.traces.back(), "Connect Ntrip Server Failed!\r\n");
   EXPECT_EQ(rig.relays.size(), 1u);
   EXPECT_FALSE(rig.Relay(0).port.open);

@@ -17,6 +17,7 @@
 
 #include "app/RunController.h"
 #include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/StubSerialDevice.h"
 #include "fixtures/VirtualTime.h"
 
 namespace corvane::testing {
@@ -103,25 +104,12 @@ class FakeReceiver final : public ReceiverControl {
 };
 
 // A relay port that takes every write; the writes are the command sets.
-class RecordingPort final : public SerialDevice {
+class RecordingPort final : public StubSerialDevice {
  public:
-  bool SetLineState(const LineState&) override { return true; }
-  bool GetTimeouts(SerialTimeouts&) override { return true; }
-  bool SetTimeouts(const SerialTimeouts&) override { return true; }
-  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
-  bool ClearErrors() override { return true; }
-  bool Purge() override { return true; }
-  bool ClearBreak() override { return true; }
-  int Read(uint8_t*, int) override { return -1; }
   int Write(const uint8_t* bytes, int count) override {
     writes.emplace_back(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
     return count;
   }
-  void Close() override { open = false; }
-  bool IsOpen() const override { return open; }
-  int LastError() const override { return 0; }
-
-  bool open = true;
   std::vector<std::string> writes;
 };
 

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "ComLink.h"
+#include "fixtures/StubSerialDevice.h"
 #include "platform/SerialDevice.h"
 #include "receiver/GpsReceiver.h"
 
@@ -27,24 +28,14 @@ struct TranscriptTime final : TimeSource {
 
 // A port that puts its writes into the text; the write attempt numbered
 // `failWrite` (0 first) fails.
-struct TranscriptDevice final : SerialDevice {
+struct TranscriptDevice final : StubSerialDevice {
   explicit TranscriptDevice(std::string& text, int failWrite = -1)
       : text(text), failWrite(failWrite) {}
-  bool SetLineState(const LineState&) override { return true; }
-  bool GetTimeouts(SerialTimeouts&) override { return true; }
-  bool SetTimeouts(const SerialTimeouts&) override { return true; }
-  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
-  bool ClearErrors() override { return true; }
-  bool Purge() override { return true; }
-  bool ClearBreak() override { return true; }
-  int Read(uint8_t*, int) override { return 0; }
   int Write(const uint8_t* bytes, int count) override {
     if (failWrite-- == 0) return -1;
     text.append(reinterpret_cast<const char*>(bytes), count);
     return count;
   }
-  void Close() override {}
-  bool IsOpen() const override { return true; }
   int LastError() const override { return EIO; }
 
   std::string& text;

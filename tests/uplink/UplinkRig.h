@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "fixtures/StubSerialDevice.h"
 #include "platform/SerialDevice.h"
 #include "platform/TcpSocket.h"
 
@@ -101,7 +102,7 @@ inline Settings CasterAt(uint16_t port, std::string_view password = "pw",
 // a failure with its error. With the script used up a Read waits for Close, as
 // a silent port does, or with `repeat` (set before the reader starts) returns
 // the last step again, as a streaming receiver does.
-class ScriptedPort final : public SerialDevice {
+class ScriptedPort final : public StubSerialDevice {
  public:
   void Add(std::string bytes, int error = 0) {
     std::lock_guard lock(mutex_);
@@ -114,21 +115,14 @@ class ScriptedPort final : public SerialDevice {
     return changed_.wait_for(lock, 5s, [&] { return reads_ >= count; });
   }
 
-  bool SetLineState(const LineState&) override { return true; }
-  bool GetTimeouts(SerialTimeouts&) override { return true; }
-  bool SetTimeouts(const SerialTimeouts&) override { return true; }
-  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
   bool ClearErrors() override { return ++clearErrors > 0; }
-  bool Purge() override { return true; }
-  bool ClearBreak() override { return true; }
-  int Write(const uint8_t*, int count) override { return count; }
   int Read(uint8_t* buffer, int capacity) override {
     std::unique_lock lock(mutex_);
     ++reads_;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return !open_ || !script_.empty(); });
-    const Step step = open_ ? script_.front() : Step{{}, kAborted};
-    if (open_ && (!repeat || script_.size() > 1)) script_.pop_front();
+    changed_.wait(lock, [this] { return !open || !script_.empty(); });
+    const Step step = open ? script_.front() : Step{{}, kAborted};
+    if (open && (!repeat || script_.size() > 1)) script_.pop_front();
     lastError_ = step.error;
     if (step.error != 0) return -1;
     const int count = std::min(capacity, static_cast<int>(step.bytes.size()));
@@ -137,10 +131,9 @@ class ScriptedPort final : public SerialDevice {
   }
   void Close() override {
     std::lock_guard lock(mutex_);
-    open_ = false;
+    open = false;
     changed_.notify_all();
   }
-  bool IsOpen() const override { return open_; }
   int LastError() const override { return lastError_; }
 
   bool repeat = false;
@@ -154,7 +147,6 @@ class ScriptedPort final : public SerialDevice {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Step> script_;
-  std::atomic<bool> open_ = true;
   std::atomic<int> lastError_ = 0;
   int reads_ = 0;
 };
