@@ -205,7 +205,8 @@ TEST(AppProcessTest, UnattendedWithoutARouteTheBoxAnswersItselfAndTheRunGoesOn) 
   const pid_t pid = SpawnApplication(home, {"--start"}, home / "output.txt",
                                      {"/usr/bin/unshare", "--map-root-user", "--net"});
   ASSERT_GT(pid, 0);
-  ASSERT_TRUE(AwaitLogText(home, "Please check the Network!", 120s));  // after the 60 s wait
+  ASSERT_TRUE(AwaitLogText(home, "Please check the Network!", 120s))  // after the 60 s wait
+      << testing::ReadFileBytes(home / "log.txt") << testing::ReadFileBytes(home / "output.txt");
   const std::string box = R"(Message box "Prompt": Please check your Network! (answered OK))";
   const std::string log = testing::ReadFileBytes(home / "log.txt");
   EXPECT_LT(log.find(box), log.find("Please check the Network!"));
