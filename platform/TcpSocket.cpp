@@ -60,6 +60,13 @@ bool TcpSocket::Create() {
   const unsigned unacknowledged =
       static_cast<unsigned>(std::chrono::milliseconds(kSendTimeout).count());
   ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
+  // A fixed send buffer, the size Winsock's was: left to autotune, it grows to
+  // megabytes in front of a caster that reads slower than the stream, and the
+  // relay then delivers ever older corrections for many minutes before its
+  // own buffer drops any. Bounded, a slow caster holds the sender up within
+  // seconds, and the relay buffer drops the oldest bytes, as it is meant to.
+  const int sendBuffer = kSendBuffer;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
   fd_ = fd;
   return true;
 }

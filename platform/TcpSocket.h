@@ -47,6 +47,8 @@ class TcpSocket final : public StreamSocket {
  public:
   static constexpr std::chrono::seconds kConnectTimeout{20};
   static constexpr std::chrono::seconds kSendTimeout{30};
+  // Bytes of send buffer asked for (Linux doubles it for its bookkeeping).
+  static constexpr int kSendBuffer = 8192;
 
   TcpSocket() = default;
   ~TcpSocket() override;
