@@ -49,11 +49,13 @@ int RunApplication(QApplication& application, const ApplicationOptions& options)
   AnsweringMessageBoxes boxes(screenBoxes, log);
   // Unattended, or on a platform without a screen: nobody would answer.
   const QString platform = QGuiApplication::platformName();
-  if (options.Start || platform == QLatin1String("offscreen") ||
-      platform == QLatin1String("minimal")) {
-    boxes.AnswerAtOnce();
-  }
+  const bool unseen =
+      platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+  if (options.Start || unseen) boxes.AnswerAtOnce();
   CDlgMain dialog(settings, registry, log, boxes, time, clock, routes);
+  // Nobody sees it either: the transfer line's repaint each second and each
+  // event line's would only wake Qt's painting helpers, for months.
+  if (unseen) dialog.setUpdatesEnabled(false);
   // The settings in effect are not the stored ones: the operator must know.
   if (!registry.LoadProblem().empty()) log.LogEvent(registry.LoadProblem());
 

@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QGuiApplication>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -294,6 +295,44 @@ TEST(AppProcessTest, SigtermEndsTheApplicationWhateverModalWindowIsOpen) {
     EXPECT_LT(took, 2s) << modal;
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << modal;
   }
+}
+
+// Counts the paint events that reach any widget.
+class PaintCounter : public QObject {
+ public:
+  int Paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++Paints;
+    return false;
+  }
+};
+
+TEST(AppProcessTest, TheWindowIsNeverPaintedWhereNobodySeesIt) {
+  testing::EnsureQtApp();
+  ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
+  TerminationSignalFd();
+  testing::TempDir home;
+  ::setenv("CORVANE_HOME", home.path().c_str(), 1);
+  PaintCounter counter;
+  int paints = -1;
+  // Once the window is up: what the supervision tick shows each second while
+  // relaying, and an event line.
+  QTimer::singleShot(300ms, [&] {
+    QApplication::instance()->installEventFilter(&counter);
+    MainWindow()->ShowTransfer({"281.00B/s", "5.45 KB", 42, 2248});
+    MainWindow()->ShowLogLine(u"Start Ntrip Server thread!");
+    QTimer::singleShot(300ms, [&] {
+      paints = counter.Paints;
+      MainWindow()->EndApplication();
+    });
+  });
+  const int status = RunApplication(testing::EnsureQtApp(), {});
+  QApplication::instance()->removeEventFilter(&counter);
+  ::unsetenv("CORVANE_HOME");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(paints, 0);
 }
 
 }  // namespace
