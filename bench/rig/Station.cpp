@@ -46,10 +46,15 @@ std::unique_ptr<Child> StartLocalCaster(const std::filesystem::path& dir, const 
 std::unique_ptr<Child> StartCorvane(const std::filesystem::path& home, const CorvaneRun& run) {
   std::vector<std::string> argv = {(ProgramDirectory() / "corvane").string()};
   if (run.Start) argv.emplace_back("--start");
+  // Qt's runtime folder in the data folder, or Qt makes one under /tmp that stays.
+  const std::filesystem::path runtime = home / "runtime";
+  std::error_code ec;
+  std::filesystem::create_directory(runtime, ec);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, ec);
   return std::make_unique<Child>(
       argv,
       std::vector<std::string>{"CORVANE_HOME=" + home.string(), "CORVANE_SET_CLOCK=0",
-                               "QT_QPA_PLATFORM=offscreen",
+                               "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime.string(),
                                std::string("CORVANE_TRACE=") + (run.Trace ? "1" : "0")},
       home / "corvane.out");
 }

@@ -339,6 +339,11 @@ void StartStopCycles(int argc, char** argv, int cycles) {
   ::setenv("CORVANE_HOME", home.c_str(), 1);
   ::setenv("CORVANE_SET_CLOCK", "0", 1);
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Qt's runtime folder too, or it makes one of its own under /tmp that stays.
+  const std::filesystem::path runtime = dir.path() / "runtime";
+  std::filesystem::create_directory(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   // The application's console lines go to a file beside its log.
   std::fflush(stdout);
   const int console =
