@@ -18,6 +18,7 @@
 #include "config/ui/CDlgConfig.h"
 #include "config/ui/CDlgOption.h"
 #include "config/ui/DialogTemplate.h"
+#include "fixtures/FakeClock.h"
 #include "fixtures/Files.h"
 #include "fixtures/QtApp.h"
 #include "fixtures/RecordingEventLog.h"
@@ -112,10 +113,10 @@ TEST(OptionDialog, OpensWithTheSettingsAndSavesEveryFieldAsTypedWithinItsLimit) 
   }
 
   bench.settings.SerialPort = "COM9";
-  bench.settings.SerialPortRate = 2400;  // not in the list: no selection
+  bench.settings.SerialPortRate = 38400;
   Option dialog(bench.settings, bench.boxes);
   EXPECT_EQ(OptionShown(&dialog),
-            QStringList({"COM9", "", "1.2.3.4", "0", QString(32, QChar(0x20AC)),
+            QStringList({"COM9", "38400", "1.2.3.4", "0", QString(32, QChar(0x20AC)),
                          QString(32, QLatin1Char('m')), "4", "0"}));
   EXPECT_EQ(Control<QLineEdit>(&dialog, Option::kIdPassword)->echoMode(), QLineEdit::Normal);
   dialog.show();
@@ -327,17 +328,12 @@ TEST(ConfigDialog, AFailedSaveIsLoggedAndShownAndKeepsTheValuesInMemory) {
   EXPECT_TRUE(std::filesystem::is_directory(bench.registry.File()));
 }
 
-struct FixedClock final : Clock {
-  CalendarTime LocalNow() override { return {2026, 12, 6, 21, 0, 0}; }
-  int SetUtc(const CalendarTime&) override { return 0; }
-};
-
 TEST(OptionButton, RunsConfigAndRefreshesLabelsWhateverItsOutcome) {
   DialogBench bench;
   bench.settings.Mount = "OLD";
   ASSERT_TRUE(SaveSettings(bench.settings, bench.registry));
   EventFile file(bench.dir.path() / "log.txt");
-  FixedClock clock;
+  FakeClock clock;
   StampedEventLog log(file, clock);
   UiTimeSource time(QCoreApplication::instance()->thread());
   SystemRouteSource routes;

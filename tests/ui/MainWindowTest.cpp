@@ -3,24 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
-#include <atomic>
-#include <thread>
+#include <future>
 
+#include "fixtures/FakeClock.h"
 #include "fixtures/QtApp.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-class FixedClock final : public Clock {
- public:
-  CalendarTime LocalNow() override { return {2026, 3, 4, 5, 6, 7}; }
-  int SetUtc(const CalendarTime&) override { return EPERM; }
-};
+using namespace std::chrono_literals;
 
 struct MainWindowFixture : ::testing::Test {
-  MainWindowFixture() { testing::EnsureQtApp(); }
+  MainWindowFixture() { EnsureQtApp(); }
 
   QString Text(int id) { return FindControl<QLabel>(window.get(), id)->text(); }
   QListWidget* List() { return FindControl<QListWidget>(window.get(), kIdcEventList); }
@@ -28,14 +24,14 @@ struct MainWindowFixture : ::testing::Test {
     window = std::make_unique<CDlgMain>(settings, registry, log, boxes, time, clock, routes);
   }
 
-  testing::TempDir dir;
+  TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
   EventFile file{dir.path() / "log.txt"};
-  FixedClock clock;
+  FakeClock clock;
   StampedEventLog log{file, clock};
-  testing::ScriptedMessageBoxes boxes;
+  ScriptedMessageBoxes boxes;
   Settings settings;
-  UiTimeSource time{testing::EnsureQtApp().thread()};
+  UiTimeSource time{EnsureQtApp().thread()};
   SystemRouteSource routes;
   std::unique_ptr<CDlgMain> window;
 };
@@ -71,8 +67,8 @@ TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
   EXPECT_EQ(caster->text(), "255.255.255.255:65535");
   EXPECT_LE(caster->fontMetrics().horizontalAdvance(caster->text()),
             caster->contentsRect().width());
-  EXPECT_EQ(Text(kIdcMountLabel), "RTK1  ");
-  EXPECT_EQ(Text(kIdcPortLabel), "COM2  38400");
+  EXPECT_EQ(std::tuple(Text(kIdcMountLabel), Text(kIdcPortLabel)),
+            std::tuple("RTK1  ", "COM2  38400"));
 }
 
 TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
@@ -91,6 +87,8 @@ TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
   // The OK command reaches the window even while a relay runs.
   auto* startStop = FindControl<QPushButton>(window.get(), kIdcStartStop);
   auto* option = FindControl<QPushButton>(window.get(), kIdcOption);
+  window->DisableStartStop();
+  EXPECT_FALSE(startStop->isEnabled());
   window->SetRunningControls(false);
   EXPECT_TRUE(startStop->isEnabled() && option->isEnabled() && exitButton->isEnabled());
   EXPECT_EQ(startStop->text(), "Start");
@@ -119,7 +117,7 @@ TEST_F(MainWindowFixture, AWorkerWaitsUntilItsLineIsShownOnTop) {
     returned = true;
   });
   // The UI thread is busy: the worker must still be waiting.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(100ms);
   EXPECT_FALSE(returned.load());
   EXPECT_EQ(List()->count(), 3);
   for (int i = 0; i < 500 && !returned.load(); ++i) {
@@ -129,7 +127,15 @@ TEST_F(MainWindowFixture, AWorkerWaitsUntilItsLineIsShownOnTop) {
   EXPECT_TRUE(returned.load());
   ASSERT_EQ(List()->count(), 4);
   EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] Socket Send Error: 104");
+
+  // Once the window has ended, a worker's line goes to the file alone.
+  window->reject();
+  auto late = std::async(std::launch::async, [&] { log.LogEvent("Read Port Error"); });
+  const bool waited = late.wait_for(2s) != std::future_status::ready;
+  while (late.wait_for(10ms) != std::future_status::ready) QCoreApplication::processEvents();
+  EXPECT_FALSE(waited);
+  EXPECT_EQ(List()->count(), 4);
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing
