@@ -109,9 +109,11 @@ fault sender-sends-on-invalid-socket uplink/Relay.cpp \
 
 # Settings and windows
 fault option-never-selects-baud-rate config/ui/CDlgOption.cpp \
-  '  baudRate_->setCurrentIndex(
-      FindEntryByPrefix(baudRate_, QString::number(settings_.SerialPortRate)));' \
-  '' '^OptionDialog\.'
+  'baudRate_->setCurrentIndex(
+      FindEntryByPrefix(' \
+  'static_cast<void>(
+      FindEntryByPrefix(' \
+  '^OptionDialog\.'
 fault caster-address-parsed-before-port config/Settings.cpp \
   '  if (!ReadDword(registry, "Port", settings.Port)) return false;
   if (!ReadDword(registry, "ReConnect_Times", settings.ReConnect_Times)) return false;
