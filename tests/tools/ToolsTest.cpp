@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,23 @@ TEST(Rtcm3InventoryTest, DamageCountsAsSkippedOrRejected) {
             std::tuple(1.0, -2.0, 3.5, 1.5));
 }
 
+TEST(Rtcm3InventoryTest, EcefToGeodetic) {
+  const double a = 6378137.0, b = 6356752.314245179;
+  const struct {
+    double x, y, z, latitude, longitude, height;
+  } rows[] = {{a, 0, 0, 0, 0, 0},
+              {0, a + 100, 0, 0, 90, 100},
+              {-a / std::sqrt(2.0), -a / std::sqrt(2.0), 0, 0, -135, 0},
+              {0, 0, b, 90, 0, 0},
+              {0, 0, -b - 5, -90, 0, 5}};
+  for (const auto& row : rows) {
+    const Geodetic g = EcefToGeodetic(row.x, row.y, row.z);
+    EXPECT_NEAR(g.Latitude, row.latitude, 1e-9) << row.x << " " << row.y << " " << row.z;
+    EXPECT_NEAR(g.Longitude, row.longitude, 1e-9);
+    EXPECT_NEAR(g.Height, row.height, 1e-4);
+  }
+}
+
 // Partway through the capture each of its five types has been seen; once
 // taken, none is seen again until more arrives.
 TEST(Rtcm3InventoryTest, RecentTypesAreTakenOnce) {
@@ -145,12 +163,44 @@ TEST(SimCommandTest, MalformedCommandsAreUnknown) {
   EXPECT_EQ(sim::ParseTextCommand("log gpgga ontime 0.5").periodSeconds, 1);
 }
 
+// corvane-caster on a port the kernel picks (with `limit` as its shell's
+// descriptor limit when given), and loopback connections to it.
+struct Caster {
+  explicit Caster(const std::string& mount, const std::string& limit = {})
+      : process({"/bin/sh", "-c",
+                 (limit.empty() ? "" : "ulimit -n " + limit + " && ") +
+                     "exec " CORVANE_BIN_DIR "/corvane-caster --port 0 --password pw --mount " +
+                     mount}) {
+    const std::string listening = process.ReadLine();  // "listening 127.0.0.1:<port> mount /M"
+    port = static_cast<uint16_t>(std::atoi(&listening[listening.find(':') + 1]));
+  }
+  // A connection that has sent `request`; -1 when it failed.
+  int Connect(std::string_view request = {}) const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  // Processor seconds the caster has used: fields 14 and 15 of its stat line.
+  double CpuSeconds() const {
+    const std::string stat = ReadFileBytes("/proc/" + std::to_string(process.Pid()) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::vector<double> numbers;
+    for (std::string field; fields >> field;) numbers.push_back(std::atof(field.c_str()));
+    return (numbers.at(11) + numbers.at(12)) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+
+  ChildProcess process;
+  uint16_t port = 0;
+};
+
 TEST(CasterToolTest, AnswersByPasswordAndMountWithOrWithoutItsSlash) {
-  ChildProcess caster(
-      {CORVANE_BIN_DIR "/corvane-caster", "--port", "0", "--mount", "/BASE", "--password", "pw"});
-  const std::string listening = caster.ReadLine();  // "listening 127.0.0.1:<port> mount /BASE"
-  const auto port = static_cast<uint16_t>(std::atoi(&listening[listening.find(':') + 1]));
-  const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  Caster caster("/BASE");
   const std::pair<std::string, std::string> cases[] = {
       {"SOURCE wrong BASE\n\r\n", "ERROR - Bad Password\r\n"},
       {"SOURCE pw OTHER\n\r\n", "ERROR - Bad Mountpoint\r\n"},
@@ -160,15 +210,63 @@ TEST(CasterToolTest, AnswersByPasswordAndMountWithOrWithoutItsSlash) {
   };
   std::vector<int> connections;
   for (const auto& [request, reply] : cases) {
-    SCOPED_TRACE(request);
-    const int fd = connections.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
-    EXPECT_EQ(ReadUntil(fd, reply), reply);
+    const int fd = connections.emplace_back(caster.Connect(request));
+    EXPECT_EQ(ReadUntil(fd, reply), reply) << request;
   }
   for (const int fd : connections) ::close(fd);
-  EXPECT_EQ(caster.Stop(SIGINT), 0);
+  EXPECT_EQ(caster.process.Stop(SIGINT), 0);
+}
+
+// The statistics line names the RTCM 3 message types of its second: all five
+// of the capture while it arrives, none once the source is quiet.
+TEST(CasterToolTest, StatisticsNameTheRtcm3TypesOfTheSecond) {
+  Caster caster("M");
+  EXPECT_TRUE(caster.process.AwaitLine("clients=0 types=-\n"));
+  const std::string capture = ReadFileBytes(CORVANE_SOURCE_DIR "/tests/data/rtcm3/testglo.rtcm3");
+  const int source = caster.Connect("SOURCE pw M\r\n\r\n" + capture);
+  // The capture may arrive across two seconds' lines.
+  std::istringstream lines(ReadUntil(caster.process.Output(), "bytes=57931 ") +
+                           caster.process.ReadLine());
+  std::string named;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("source=up") != std::string::npos)
+      named += line.substr(line.find("types=") + 6) + ",";
+  }
+  for (const char* type : {"1004,", "1005,", "1012,", "1019,", "1020,"})
+    EXPECT_NE(named.find(type), std::string::npos) << named;
+  EXPECT_TRUE(caster.process.AwaitLine("bytes=57931 rate=0 clients=0 types=-\n"));
+  ::close(source);
+  EXPECT_EQ(caster.process.Stop(SIGINT), 0);
+}
+
+// Out of descriptors the caster waits instead of spinning, takes the source as
+// soon as descriptors are freed, and drops a peer that has not finished its
+// request within 10 s.
+TEST(CasterToolTest, SilentPeersNeitherSpinNorLockTheSourceOut) {
+  Caster caster("M", "16");
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<int> silent;
+  for (int i = 0; i < 14; ++i) silent.push_back(caster.Connect());
+  const int source = caster.Connect("SOURCE pw M\r\n\r\n");
+  ASSERT_GE(source, 0);
+  std::this_thread::sleep_for(500ms);
+  const double cpu = caster.CpuSeconds();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_LT(caster.CpuSeconds() - cpu, 0.3) << "spins while out of descriptors";
+
+  for (size_t i = 1; i < silent.size(); ++i) ::close(silent[i]);
+  EXPECT_EQ(ReadUntil(source, "ICY 200 OK\r\n"), "ICY 200 OK\r\n");
+  pollfd first{silent[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&first, 1, 0), 0) << "dropped before its 10 s";
+  EXPECT_EQ(::poll(&first, 1, 12000), 1);
+  const auto dropped = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(dropped, 9500ms);
+  EXPECT_LT(dropped, 11500ms);
+  char byte = 0;
+  EXPECT_EQ(::recv(silent[0], &byte, 1, MSG_DONTWAIT), 0) << "closed by the caster";
+  ::close(silent[0]);
+  ::close(source);
+  EXPECT_EQ(caster.process.Stop(SIGINT), 0);
 }
 
 }  // namespace
