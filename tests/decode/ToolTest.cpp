@@ -53,9 +53,7 @@ TEST(DecodeToolTest, ExitStatusAndSummaryForEachInput) {
   // Arguments, exit status, the start of standard error.
   const std::tuple<std::string, int, std::string> rows[] = {
       {"--format nmea " + empty, 1,
-       Summary(0,
-               "0 sentences accepted, 0 rejected (checksum 0, "
-               "length 0)")},
+       Summary(0, "0 sentences accepted, 0 rejected (checksum 0, length 0)")},
       {"--format nmea " + damaged, 1,
        Summary(1179, "0 sentences accepted, 2 rejected (checksum 1, length 1)")},
       {"--format nmea " + data + "nmea/gr8013-w.log >/dev/full", 1,
