@@ -164,9 +164,14 @@ void CDlgMain::ShowLogLine(const std::u16string& line) {
 }
 
 void CDlgMain::WakeUi() {
-  // Queued: a window that is gone by then takes the call with it.
-  QMetaObject::invokeMethod(
-      this, [this] { log_.ShowPendingLines(); }, Qt::QueuedConnection);
+  // Queued by name, so that Qt makes the call itself and nothing this thread
+  // builds crosses to the UI thread but what the log's lock guards. A window
+  // that is gone by then takes the call with it.
+  QMetaObject::invokeMethod(this, "ShowHandedOverLines", Qt::QueuedConnection);
+}
+
+void CDlgMain::ShowHandedOverLines() {
+  log_.ShowPendingLines();
 }
 
 void CDlgMain::OnLogLine(const QString& line) {

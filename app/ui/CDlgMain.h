@@ -83,6 +83,8 @@ class CDlgMain : public QDialog, public LogLineSink, public RunWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The UI thread's side of WakeUi.
+  Q_INVOKABLE void ShowHandedOverLines();
   void OnInitDialog();
   void OnLogLine(const QString& line);
   void OnExit();

@@ -282,7 +282,8 @@ TEST(AppProcessTest, UnattendedWithoutARouteTheBoxAnswersItselfAndTheRunGoesOn) 
   // In a network namespace of its own nothing is routed, loopback neither.
   const auto app =
       station.Spawn({"--start"}, "output.txt", {"/usr/bin/unshare", "--map-root-user", "--net"});
-  ASSERT_TRUE(station.AwaitLog("Please check the Network!", 120s));  // after the 60 s wait
+  ASSERT_TRUE(station.AwaitLog("Please check the Network!", 120s))  // after the 60 s wait
+      << station.File("log.txt") << station.File("output.txt");
   const std::string box = R"(Message box "Prompt": Please check your Network! (answered OK))";
   const std::string log = station.File("log.txt");
   EXPECT_LT(log.find(box), log.find("Please check the Network!"));
