@@ -138,6 +138,68 @@ fault running-controls-leave-start-stop app/ui/CDlgMain.cpp \
   'void CDlgMain::SetRunningControls(bool running) {' \
   '^MainWindow'
 
+# Run controller, statistics, window, settings: rules that the slimmer tests
+# must keep catching.
+fault position-polls-37 app/RunController.h \
+  'kPositionPolls = 36;' 'kPositionPolls = 37;' '^RunControllerTest\.'
+fault data-wait-59-passes app/RunController.h \
+  'kLastDataWaitPass = 60;' 'kLastDataWaitPass = 59;' '^RunControllerTest\.'
+fault data-wait-no-eighth-set app/RunController.cpp \
+  'if (pass > kLastDataWaitPass) {' 'if (pass >= kLastDataWaitPass) {' '^RunControllerTest\.'
+fault data-wait-twelve-bytes-enough app/RunController.cpp \
+  'relay_->Total() > kStartBytes' 'relay_->Total() >= kStartBytes' '^RunControllerTest\.'
+fault stall-on-21st-tick app/RunController.h \
+  'kStallTicks = 20;' 'kStallTicks = 21;' '^RunControllerTest\.'
+fault stall-ticks-reset-by-bytes app/RunController.cpp \
+  'if (line.RecentBytes == 0 && ++idleTicks_ == kStallTicks) {' \
+  'if (line.RecentBytes != 0) idleTicks_ = 0;
+    if (line.RecentBytes == 0 && ++idleTicks_ == kStallTicks) {' \
+  '^RunControllerTest\.'
+fault retry-wait-interval-ticks app/RunController.cpp \
+  'retryWaitTicks_ == 2 * static_cast<int64_t>(settings_.Interval)' \
+  'retryWaitTicks_ == static_cast<int64_t>(settings_.Interval)' '^RunControllerTest\.'
+fault handshake-keeps-retry-budget app/RunController.cpp \
+  '    retriesLeft_ = settings_.ReConnect_Times;
+' '' '^RunControllerTest\.'
+fault guard-keeps-retries app/RunController.cpp \
+  '    retriesLeft_ = 0;
+    return;' '    return;' '^RunControllerTest\.'
+fault board-failed-lines-swapped app/RunController.cpp \
+  '    log_.LogEvent("Init GPS Board Failed!");
+    log_.LogEvent("Pls check the port or baudrate!");' \
+  '    log_.LogEvent("Pls check the port or baudrate!");
+    log_.LogEvent("Init GPS Board Failed!");' '^RunControllerTest\.'
+fault relay-port-pause-200ms app/RunController.h \
+  'kRelayPortPause{300}' 'kRelayPortPause{200}' '^RunControllerTest\.'
+fault sent-bytes-kb-bound app/TransferStatistics.cpp \
+  'if (total < 1024) return' 'if (total <= 1024) return' '^TransferStatisticsTest\.'
+fault sent-kb-one-decimal app/TransferStatistics.cpp \
+  '1024.0f), 2) + " KB"' '1024.0f), 1) + " KB"' '^TransferStatisticsTest\.'
+fault sent-mb-two-decimals app/TransferStatistics.cpp \
+  '1048576.0f), 3) + " MB"' '1048576.0f), 2) + " MB"' '^TransferStatisticsTest\.'
+fault speed-ring-nine-samples app/TransferStatistics.h \
+  'kSampleCount = 8;' 'kSampleCount = 9;' '^TransferStatisticsTest\.'
+fault progress-wraps-at-10 app/TransferStatistics.h \
+  'kProgressSteps = 100;' 'kProgressSteps = 10;' '^TransferStatisticsTest\.'
+fault data-folder-not-locked platform/DataFolder.cpp \
+  'if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)' 'if (fd >= 0)' '^DataFolderLockTest\.'
+fault save-replaces-unreadable-file platform/RegistryStore.cpp \
+  '    mayReplace_ = false;
+    loadProblem_ = name + " cannot be read ("' \
+  '    loadProblem_ = name + " cannot be read ("' '^RegistryStoreTest\.'
+fault key-path-of-zero-taken platform/RegistryStore.cpp \
+  'if (name.empty()) return "a key path that begins with a zero character";' '' \
+  '^RegistryStoreTest\.'
+fault relay-stop-logs-send-error uplink/Relay.cpp \
+  'if (!SendBatch(count) && flags_.Running.exchange(0) != 0) {' \
+  'if (!SendBatch(count)) {
+        flags_.Running = 0;' '^DeadLinkTest\.'
+fault exit-left-enabled-while-running app/ui/CDlgMain.cpp \
+  '  exit_->setEnabled(!running);
+' '' '^(MainWindow|EndToEnd)'
+fault progress-not-shown app/ui/CDlgMain.cpp \
+  '  if (line.Progress) progress_->setValue(*line.Progress);
+' '' '^(MainWindow|EndToEnd)'
 chosen=("$@")
 [ ${#chosen[@]} -gt 0 ] || chosen=("${names[@]}")
 index_of() {
