@@ -274,21 +274,5 @@ TEST_F(GsofTest, ShortAndTruncatedRecordsStayInBounds) {
   EXPECT_EQ(tracedLines, std::vector<std::string>(2, "Decoder -- Decoder Input InValid Para \n"));
 }
 
-// A long stream of single- and three-page reports with noise between the
-// packets decodes to the same record whatever the chunk size.
-TEST(GsofStreamTest, GeneratedStreamDecodesAlikeInEveryChunking) {
-  const Bytes stream =
-      Concat({GsofStream(150, 11),
-              GsofReport(Concat({PositionRecord(0.5, 2.0, 321.5), PositionTimeRecord(1941, 0, 0x07),
-                                 DilutionRecord(1.25f, 0.5f, 0.75f)}),
-                         200)});
-  ASSERT_GT(stream.size(), 30000u);
-  EXPECT_EQ(FirstDifferingChunk<GsofDecoder>(stream), 0u);
-  const PositionFix f = DecodeInChunks<GsofDecoder>(stream, 2048);
-  EXPECT_EQ(std::tuple(f.Latitude, f.Altitude, f.FixQuality, f.Day, f.Pdop),
-            std::tuple(0.5 * kDegrees, 321.5, 1, 19, 1.25));
-  EXPECT_GT(f.SatsInView, 0);
-}
-
 }  // namespace
 }  // namespace corvane::testing

@@ -251,23 +251,6 @@ TEST(NmeaCaptureTest, CapturesDecodeAlikeInEveryChunkingAndAsGpsdDecodedThem) {
   }
 }
 
-TEST(NmeaTraceTest, TraceLinesInOrder) {
-  VirtualTimeSource time;
-  SharedPositionFix fix;
-  NmeaDecoder decoder(fix, time, RecordTrace);
-  tracedLines.clear();
-  Feed(decoder, std::string(kGga) +
-                    "$GPGSV,1,1,01,05,40,083,46*40\r\n$GLGSV,1,1,01,65,40,083,46*5A\r\n"
-                    "$BDGSV,1,1,01,65,40,083,46*57\r\n$GNGSV,1,1,01,65,40,083,46*58\r\n"
-                    "$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*31\r\n$GNGSA,A,3,65,,*01\r\n"
-                    "$GNGSA,A,3,40,,*06\r\n$GPRMC,1,A,,,,,,,010120,,*15\r\n"
-                    "$GPGST,1,1,1,1,1,3.0,4.0,1.25*79\r\n$GPVTG,1*4F\r\n");
-  EXPECT_EQ(tracedLines, (std::vector<std::string>{
-                             "GGA\n", "GSV\n", "Get GPGSV\n", "GSV\n", "Get GLGSV\n", "GSV\n",
-                             "Get BDGSV\n", "GSV\n", "GSA\n", "Get GPGSA\n", "GSA\n", "Get GLGSA\n",
-                             "GSA\n", "RMC\n", "GST\n", "VRMS = 1.250,HRMS = 5.000 \n"}));
-}
-
 // Receiver type 4 gets the GSOF decoder, any other the NMEA one; each writes
 // its receiver's commands with its pauses, and the record outlives them.
 TEST(DecoderSelectionTest, EachDecoderConfiguresItsReceiver) {
