@@ -2,27 +2,23 @@
 // its timers, a receiver whose fix the test sets, relays whose byte total
 // follows a script of virtual time, and a caster socket that connects or
 // refuses. Timer ticks fire in time order as a window's would: a tick that
-// fell due while a call blocked fires once when the call returns. Last, the
-// controller over real relay threads on a dead link.
+// fell due while a call blocked fires once when the call returns.
 #include "app/RunController.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <map>
 
-#include "fixtures/RecordingEventLog.h"
 #include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/StubSerialDevice.h"
 #include "fixtures/VirtualTime.h"
 #include "uplink/Relay.h"
-#include "uplink/UplinkRig.h"
 
 namespace corvane::testing {
 namespace {
 
+using namespace std::chrono_literals;
 using Lines = std::vector<std::pair<Millis, std::string>>;
-constexpr int kPosition = RunController::kPositionTimer;
 constexpr int kSupervision = RunController::kSupervisionTimer;
 
 // Every line with the virtual time it was logged at.
@@ -580,105 +576,6 @@ TEST(RunControllerTest, FailuresBeforeTheRelayRuns) {
   closed.RunUntil(100000ms);
   EXPECT_EQ(closed.log.Last(), "Open SerialPort Failed.");
   EXPECT_TRUE(closed.window.Idle());
-}
-
-int CountThreads() {
-  int count = 0;
-  if (DIR* tasks = ::opendir("/proc/self/task")) {
-    while (const dirent* entry = ::readdir(tasks)) count += entry->d_name[0] != '.' ? 1 : 0;
-    ::closedir(tasks);
-  }
-  return count;
-}
-
-// A real socket that tells how long its current send has been waiting.
-class ObservedSocket final : public StreamSocket {
- public:
-  bool Create() override { return real_.Create(); }
-  bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
-  int Send(const uint8_t* bytes, int count) override {
-    sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    const int sent = real_.Send(bytes, count);
-    sendingSince_ = 0;
-    return sent;
-  }
-  void Shutdown() override { real_.Shutdown(); }
-  void Close() override { real_.Close(); }
-  bool IsValid() const override { return real_.IsValid(); }
-  int LastError() const override { return real_.LastError(); }
-  bool BlockedFor(std::chrono::steady_clock::duration span) const {
-    const int64_t since = sendingSince_;
-    return since != 0 &&
-           std::chrono::steady_clock::now().time_since_epoch().count() - since > span.count();
-  }
-
- private:
-  TcpSocket real_;
-  std::atomic<int64_t> sendingSince_{0};
-};
-
-// A relay stopped while its sender is blocked in a send on a dead link (a
-// caster that accepted the connection and never reads): the Stop returns at
-// once, the blocked send ends, and every relay thread is joined.
-TEST(DeadLinkTest, AStopReturnsAtOnceAndTheBlockedSenderEnds) {
-  // A first thread makes a sanitizer start its own helper thread now, so
-  // that it counts before as after.
-  std::thread([] {}).join();
-  const int threadsBefore = CountThreads();
-  {
-    ScaledTimeSource time(100);
-    RecordingEventLog log;
-    FakeWindow window(time);
-    ScriptedMessageBoxes boxes;
-    FakeReceiver receiver;
-    receiver.fix.FixQuality = 1;
-    SwitchedRoutes routes;
-    // A small receive window on the deaf caster fills the link quickly.
-    Listener deaf, reading;
-    const int small = 4096;
-    ::setsockopt(deaf.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    Settings settings = CasterAt(deaf.port);
-    settings.SerialPort = "COM3";
-    settings.GPSBoard = kBoardTrimble;
-    NetworkBearer bearer(routes, time, settings);
-    std::vector<ObservedSocket*> sockets;
-    RunController controller(window, settings, log, boxes, time, receiver, bearer,
-                             [&](std::string_view, int32_t) -> std::unique_ptr<RelayLink> {
-                               // A receiver streaming as fast as the reader takes it.
-                               auto port = std::make_shared<ScriptedPort>();
-                               port->repeat = true;
-                               port->Add(std::string(1024, 'x'));
-                               auto socket = std::make_unique<ObservedSocket>();
-                               sockets.push_back(socket.get());
-                               return std::make_unique<Relay>(port, std::move(socket), log, time);
-                             });
-    const auto startRelay = [&] {
-      controller.OnStartStop();
-      controller.OnTimer(kPosition);  // a valid fix: StartServer
-      ASSERT_TRUE(controller.RelayRunning());
-    };
-
-    startRelay();
-    ASSERT_TRUE(WaitUntil([&] { return sockets[0]->BlockedFor(300ms); }))
-        << ::testing::PrintToString(log.Events());
-    const auto pressed = std::chrono::steady_clock::now();
-    controller.OnStartStop();
-    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 100ms);
-    EXPECT_EQ(log.Events().back(), "User Stop");
-
-    settings.Port = reading.port;  // the next Start reaches a caster that reads
-    startRelay();
-    ASSERT_TRUE(reading.Accept());
-    EXPECT_FALSE(ReadUntil(reading.peer, "xxxx").empty());
-    // The first relay ended well within the send time-out: its stop woke the
-    // send. An operator's stop is no socket failure.
-    ASSERT_TRUE(WaitUntil([&] {
-      controller.OnTimer(kSupervision);
-      return controller.RetiredRelays() == 0;
-    }));
-    for (const std::string& line : log.Events()) EXPECT_FALSE(line.starts_with("Socket")) << line;
-  }
-  EXPECT_EQ(CountThreads(), threadsBefore);  // every relay thread joined
 }
 
 }  // namespace

@@ -126,6 +126,25 @@ class RecordingSocket final : public StreamSocket {
   bool Create() override { return real_.Create(); }
   bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
   int Send(const uint8_t* bytes, int count) override {
+    sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
+    const int sent = RecordedSend(bytes, count);
+    sendingSince_ = 0;
+    return sent;
+  }
+  void Shutdown() override { real_.Shutdown(); }
+  void Close() override { real_.Close(); }
+  bool IsValid() const override { return real_.IsValid(); }
+  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
+  const std::vector<std::string>& Sends() const { return sends_; }
+  // True while a send has waited longer than `span`; from any thread.
+  bool BlockedFor(std::chrono::steady_clock::duration span) const {
+    const int64_t since = sendingSince_;
+    return since != 0 &&
+           std::chrono::steady_clock::now().time_since_epoch().count() - since > span.count();
+  }
+
+ private:
+  int RecordedSend(const uint8_t* bytes, int count) {
     if (failFrom >= 0 && static_cast<int>(sends_.size()) >= failFrom) {
       sends_.emplace_back();
       lastError_ = failError;
@@ -136,16 +155,11 @@ class RecordingSocket final : public StreamSocket {
                         static_cast<size_t>(std::max(sent, 0)));
     return sent;
   }
-  void Shutdown() override { real_.Shutdown(); }
-  void Close() override { real_.Close(); }
-  bool IsValid() const override { return real_.IsValid(); }
-  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
-  const std::vector<std::string>& Sends() const { return sends_; }
 
- private:
   TcpSocket real_;
   std::vector<std::string> sends_;
   int lastError_ = 0;
+  std::atomic<int64_t> sendingSince_{0};
 };
 
 }  // namespace corvane::testing

@@ -232,6 +232,28 @@ TEST(RelayTest, NextRelayRunsUntouchedWhileThePreviousOneWindsDown) {
   EXPECT_EQ(next.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
 
+// A stop while the sender is blocked on a dead link (a caster that accepted
+// the connection and never reads) wakes the send at once, long before its
+// time-out; an owner's stop is no socket failure.
+TEST(RelayTest, AStopWakesASendBlockedOnADeadLink) {
+  ScaledTimeSource time(100.0);
+  RelayRig rig(time);
+  const int small = 4096;  // a small receive window fills the link quickly
+  ::setsockopt(rig.caster.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  rig.port->repeat = true;
+  rig.port->Add(std::string(1024, 'x'));
+  rig.Connect();
+  ASSERT_TRUE(rig.relay.StartReader());
+  ASSERT_TRUE(rig.relay.StartSender());
+  ASSERT_TRUE(WaitUntil([&] { return rig.socket->BlockedFor(300ms); }));
+  const auto stopped = std::chrono::steady_clock::now();
+  rig.relay.Stop();
+  rig.relay.CloseRelayPort();
+  rig.relay.Join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+  EXPECT_EQ(rig.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
+}
+
 // Routes the caster's address once it has been asked `upAtLook` times.
 class ScriptedRoutes final : public RouteSource {
  public:
