@@ -1,5 +1,5 @@
-// The event log's stamped lines in the file and the list, a worker's line
-// waiting for the UI thread, the start-up boxes and status labels, and the
+// The event log's stamped lines in the file and the list, workers logging
+// while the window detaches, the start-up boxes and status labels, and the
 // transfer statistics.
 #include "app/EventLog.h"
 
@@ -59,22 +59,10 @@ TEST_F(EventLogTest, AFileThatCannotBeWrittenStillFeedsTheList) {
   EXPECT_EQ(list.lines, std::vector<std::u16string>{u"[ 1/ 1-00:00:00] System Init."});
 }
 
-TEST_F(EventLogTest, AWorkersLineWaitsForTheUiThreadUntilDetached) {
-  log.Attach(list);  // this thread shows the lines
-  std::atomic<bool> returned{false};
-  std::thread worker([&] {
-    log.LogEvent("Socket Send Error: 104");
-    returned = true;
-  });
-  ASSERT_TRUE(WaitUntil([&] { return list.wakes == 1; }));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_FALSE(returned);  // not shown yet
-  log.ShowPendingLines();
-  worker.join();
-  EXPECT_EQ(list.lines, std::vector<std::u16string>{u"[ 1/ 1-00:00:00] Socket Send Error: 104"});
-
+TEST_F(EventLogTest, WorkersLoggingWhileTheWindowDetachesNeverTouchTheList) {
   // Workers keep logging while the window detaches: each returns, none
   // touches the list afterwards, and every line is in the file.
+  log.Attach(list);  // this thread shows the lines
   std::atomic<bool> stop{false};
   std::atomic<int> logged{0};
   std::vector<std::thread> workers;
@@ -83,7 +71,7 @@ TEST_F(EventLogTest, AWorkersLineWaitsForTheUiThreadUntilDetached) {
       for (; !stop; ++logged) log.LogEvent("Read Port Error");
     });
   }
-  ASSERT_TRUE(WaitUntil([&] { return list.wakes >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return list.wakes >= 1; }));
   log.ShowPendingLines();
   log.Detach();
   const size_t shown = list.lines.size();

@@ -76,9 +76,20 @@ TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
   EXPECT_EQ(loaded, Filled());
 }
 
-TEST_F(SettingsTest, HemispheresWithoutLetterAndLowerCase) {
-  ASSERT_TRUE(SaveSettings(Settings{}, registry));  // no letter ever chosen
+// Settings never chosen: empty texts are zero-byte values, the hemispheres
+// are saved as S and W.
+TEST_F(SettingsTest, EmptyTextsHemispheresWithoutLetterAndLowerCase) {
+  ASSERT_TRUE(SaveSettings(Settings{}, registry));
+  for (const char* name : {"CasterAddress", "Mount", "PassWord", "SerialPort"}) {
+    EXPECT_TRUE(registry.ReadValue(kSettingsKey, name)->Bytes.empty()) << name;
+  }
   EXPECT_EQ(TextValue(registry, "NS") + TextValue(registry, "EW"), "SW");
+  Settings expected;
+  expected.NS = 'S';
+  expected.EW = 'W';
+  Settings overwritten = Filled();
+  ASSERT_TRUE(LoadSettings(overwritten, registry));
+  EXPECT_EQ(overwritten, expected);
   const auto loaded = [&] {
     Settings settings;
     EXPECT_TRUE(LoadSettings(settings, registry));
@@ -92,19 +103,6 @@ TEST_F(SettingsTest, HemispheresWithoutLetterAndLowerCase) {
   registry.WriteValue(kSettingsKey, "NS", RegValue{RegType::Sz, {'S', 0, 0, 0}});
   registry.WriteValue(kSettingsKey, "EW", RegValue{RegType::Sz, {'W', 0, 0, 0, 'x', 0}});
   EXPECT_EQ(loaded(), "SW");
-}
-
-TEST_F(SettingsTest, EmptyTextsAreZeroByteValues) {
-  ASSERT_TRUE(SaveSettings(Settings{}, registry));
-  for (const char* name : {"CasterAddress", "Mount", "PassWord", "SerialPort"}) {
-    EXPECT_TRUE(registry.ReadValue(kSettingsKey, name)->Bytes.empty()) << name;
-  }
-  Settings expected;  // empty texts, and the letters saved for no choice
-  expected.NS = 'S';
-  expected.EW = 'W';
-  Settings loaded = Filled();
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(loaded, expected);
 }
 
 TEST_F(SettingsTest, TextsAtAndPastTheirReadCapacity) {
