@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProgressBar>
 #include <QTest>
 #include <future>
 
@@ -70,7 +71,7 @@ TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
             std::tuple("RTK1  ", "COM2  38400"));
 }
 
-TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
+TEST_F(MainWindowFixture, RunningControlsTransferAndTheExitQuestion) {
   Open();
   auto* exitButton = FindControl<QPushButton>(window.get(), kIdcExit);
   window->show();
@@ -95,6 +96,12 @@ TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
   window->SetRunningControls(true);
   EXPECT_TRUE(startStop->isEnabled() && !option->isEnabled() && !exitButton->isEnabled());
   EXPECT_EQ(startStop->text(), "Stop");
+  // A tick's statistics; the bar moves only when bytes arrived.
+  auto* progress = FindControl<QProgressBar>(window.get(), kIdcProgress);
+  window->ShowTransfer({"75.00B/s", "1.00 KB", 42});
+  window->ShowTransfer({"0.00B/s", "1.00 KB", std::nullopt});
+  EXPECT_EQ(std::tuple(Text(kIdcSpeed), Text(kIdcSent), progress->value()),
+            std::tuple("0.00B/s", "1.00 KB", 42));
   boxes.answers = {MessageResult::Ok};
   window->accept();
   EXPECT_EQ(boxes.shown.size(), 2u);
