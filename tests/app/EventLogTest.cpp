@@ -157,7 +157,9 @@ TEST(TransferStatisticsTest, SpeedRingProgressAndTheEightTickSum) {
   // nor the progress step.
   statistics.ResetStatus();
   EXPECT_EQ(Update(8), std::tuple("2.00B/s", 8u, 4));  // samples 0 to 3: three zeroed, then 8
-  for (int step = 5; step < 100; ++step) statistics.UpdateStatus(8 + static_cast<uint32_t>(step));
+  for (uint32_t total = 9; total < 54; ++total) statistics.UpdateStatus(total);
+  EXPECT_EQ(std::get<2>(Update(100)), 50);
+  for (uint32_t total = 101; total < 150; ++total) statistics.UpdateStatus(total);
   EXPECT_EQ(std::get<2>(Update(200)), 0);  // after position 99
 }
 
