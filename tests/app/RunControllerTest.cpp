@@ -37,7 +37,6 @@ class TimedLog final : public EventLog {
     return static_cast<int>(std::count_if(lines.begin(), lines.end(),
                                           [&](const auto& line) { return line.second == text; }));
   }
-  std::string Last() const { return lines.back().second; }
   Lines lines;
 
  private:
@@ -304,7 +303,7 @@ TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
 
   // An operator's Stop ends it all.
   rig.Press();
-  EXPECT_EQ(rig.log.Last(), "User Stop");
+  EXPECT_EQ(rig.log.lines.back().second, "User Stop");
   EXPECT_FALSE(rig.controller.RelayRunning() || rig.Relay(0).port.open);
   EXPECT_TRUE(rig.window.Idle());
 }
@@ -329,35 +328,12 @@ TEST(RunControllerTest, TheBasePositionFollowsTheCoordinateSetting) {
   }
 }
 
-TEST(RunControllerTest, ThePositionWaitGivesUpOnThe37thPoll) {
-  for (const bool fixOnPoll36 : {false, true}) {
-    RunRig rig;
-    rig.receiver.fix.FixQuality = 0;
-    rig.Press();
-    rig.RunUntil(179999ms);
-    if (fixOnPoll36) rig.receiver.fix.FixQuality = 1;
-    rig.RunUntil(185000ms);
-    if (fixOnPoll36) {
-      EXPECT_EQ(rig.log.When("Get Valid Position!"), 180000ms);
-      continue;
-    }
-    EXPECT_EQ(rig.log.Count("Invalid Position,pls wait.."), 36);
-    EXPECT_EQ(rig.log.When("Invalid Position,pls wait..", 35), 180000ms);
-    EXPECT_EQ(rig.log.lines.back(),
-              std::make_pair(185000ms, std::string("Pls check the port or baudrate!")));
-    EXPECT_EQ(rig.log.When("Init GPS Board Failed!"), 185000ms);
-    EXPECT_FALSE(rig.receiver.open);
-    EXPECT_TRUE(rig.window.Idle());
-    EXPECT_TRUE(rig.relays.empty());
-  }
-}
-
 TEST(RunControllerTest, StartPressesWhileTheReceiverIsOpenOrMissing) {
   RunRig rig;
   rig.receiver.fix.FixQuality = 0;
   rig.Press();
   rig.Press();  // Running is clear, but the receiver is open: a Stop
-  EXPECT_EQ(rig.log.Last(), "User Stop");
+  EXPECT_EQ(rig.log.lines.back().second, "User Stop");
   EXPECT_FALSE(rig.receiver.open);
   EXPECT_TRUE(rig.window.Idle());
 
@@ -366,7 +342,7 @@ TEST(RunControllerTest, StartPressesWhileTheReceiverIsOpenOrMissing) {
   rig.Press();
   rig.receiver.open = false;
   rig.RunUntil(5000ms);
-  EXPECT_EQ(rig.log.Last(), "Open Port first!");
+  EXPECT_EQ(rig.log.lines.back().second, "Open Port first!");
   EXPECT_TRUE(rig.window.Idle());
 
   // A port name too short to hold a number names port 0, which never opens.
@@ -374,34 +350,8 @@ TEST(RunControllerTest, StartPressesWhileTheReceiverIsOpenOrMissing) {
   rig.receiver.opens = false;
   rig.Press();
   EXPECT_EQ(rig.receiver.openedPort, 0);
-  EXPECT_EQ(rig.log.Last(), "Open GPS Port Failed!");
+  EXPECT_EQ(rig.log.lines.back().second, "Open GPS Port Failed!");
   EXPECT_TRUE(rig.window.Idle());
-  EXPECT_EQ(std::tuple(GpsPortNumber("COM9"), GpsPortNumber("COM")), std::tuple(9, 0));
-}
-
-TEST(RunControllerTest, TheDataWaitNeedsMoreThanTwelveBytes) {
-  for (const uint32_t bytes : {12u, 13u}) {
-    RunRig rig;
-    rig.stream = [bytes](Millis) { return bytes; };
-    rig.Press();
-    rig.RunUntil(200000ms);
-    if (bytes == 13) {
-      EXPECT_EQ(rig.log.When("Connect Server Successfully!"), kReaderStart);
-      continue;
-    }
-    // 61 passes of 2 s, with the set sent again on passes 0, 10, ..., 60.
-    for (int k = 1; k <= 7; ++k) {
-      const std::string line = "Init DiffType Data " + std::to_string(k) + " Times\r\n";
-      EXPECT_EQ(rig.log.When(line), kReaderStart + (k - 1) * (20000ms + 150ms)) << k;
-    }
-    EXPECT_EQ(rig.log.Count("Init DiffType Data 8 Times\r\n"), 0);
-    EXPECT_EQ(rig.CommandSets(0), 8);
-    EXPECT_EQ(rig.log.lines.back(), std::make_pair(kReaderStart + 61 * 2000ms + 7 * 150ms,
-                                                   std::string("SerialPort no Data.")));
-    EXPECT_FALSE(rig.Relay(0).socket.valid || rig.Relay(0).port.open);  // never connected
-    EXPECT_FALSE(rig.controller.RelayRunning());
-    EXPECT_TRUE(rig.window.Idle());
-  }
 }
 
 TEST(RunControllerTest, AFailedHandshakeIsNotRepeated) {
@@ -428,20 +378,79 @@ uint32_t StreamThenSilence(Millis since) {
 }
 constexpr Millis kStall{36600};
 
-TEST(RunControllerTest, AStallWithoutRetriesGivesUp) {
-  RunRig rig;
-  rig.settings.ReConnect_Times = 0;
-  rig.stream = StreamThenSilence;
-  rig.Press();
-  rig.RunUntil(100000ms);
-  EXPECT_EQ(rig.log.When("SerialPort Data break off."), kStall);
-  EXPECT_EQ(rig.log.lines.back(),
-            std::make_pair(kStall, std::string("Start Ntrip Server Failed!")));
-  EXPECT_EQ(rig.relays.size(), 1u);
-  EXPECT_TRUE(rig.window.Idle());
+// Each wait and count ends on its tick: `line` (its `nth` time) is logged at
+// `at`; a row that `ends` the run has it last, the receiver closed and the
+// controls at rest.
+TEST(RunControllerTest, EachWaitAndCountEndsOnItsTick) {
+  const auto noFix = [](RunRig& rig) { rig.receiver.fix.FixQuality = 0; };
+  const auto bytes = [](uint32_t total) {
+    return [total](RunRig& rig) { rig.stream = [total](Millis) { return total; }; };
+  };
+  const auto stall = [](int32_t retries) {
+    return [retries](RunRig& rig) {
+      rig.settings.ReConnect_Times = retries;
+      rig.stream = StreamThenSilence;
+    };
+  };
+  // Bytes until 9000 ms, none until 32000 ms (15 zero-sum ticks, 17600 to
+  // 31600 ms), a burst seen at 32600 ms, then none: the fifth zero-sum tick
+  // of the second break, 12 s after its last byte, is the 20th in all.
+  const auto twoBreaks = [](RunRig& rig) {
+    rig.stream = [](Millis since) -> uint32_t {
+      const Millis at = since + kReaderStart;
+      if (at <= 9000ms) return static_cast<uint32_t>(since.count() / 10);
+      return at < 32000ms ? 355 : 455;
+    };
+  };
+  const auto interval = [](int32_t ticks) {
+    return [ticks](RunRig& rig) { rig.settings.Interval = ticks; };
+  };
+  struct Row {
+    std::function<void(RunRig&)> setUp;
+    Millis until;
+    std::string line;
+    int nth;
+    Millis at;
+    bool ends;
+    bool sendError = false;  // at 12 s
+  };
+  const Millis noData = kReaderStart + 61 * 2000ms + 7 * 150ms;
+  const Row rows[] = {
+      // The 36th poll still takes a fix; the 37th gives up.
+      {noFix, 185000ms, "Invalid Position,pls wait..", 35, 180000ms, false},
+      {noFix, 185000ms, "Init GPS Board Failed!", 0, 185000ms, false},
+      {noFix, 185000ms, "Pls check the port or baudrate!", 0, 185000ms, true},
+      // The data wait needs more than 12 bytes: 61 passes of 2 s, with the
+      // set sent again on passes 0, 10, ..., 60.
+      {bytes(13), 20000ms, "Connect Server Successfully!", 0, kReaderStart, false},
+      {bytes(12), 200000ms, "Init DiffType Data 7 Times\r\n", 0, kReaderStart + 6 * 20150ms, false},
+      {bytes(12), 200000ms, "SerialPort no Data.", 0, noData, true},
+      {stall(0), 100000ms, "SerialPort Data break off.", 0, kStall, false},
+      {stall(0), 100000ms, "Start Ntrip Server Failed!", 0, kStall, true},
+      {twoBreaks, 60000ms, "Retry Start 2.", 0, 44600ms, false},
+      // A send error at 12 s: reported on the next tick, retried on the
+      // (2 x Interval + 1)-th tick after it.
+      {interval(2), 20000ms, "Socket Err:104\r\n", 0, 12600ms, false, true},
+      {interval(2), 20000ms, "Retry Start 2.", 0, 16600ms, false, true},
+      {interval(0), 20000ms, "Retry Start 2.", 0, 12600ms, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    RunRig rig;
+    row.setUp(rig);
+    rig.Press();
+    rig.RunUntil(std::min(row.until, 12000ms));
+    if (row.sendError) rig.FailSend(104);
+    rig.RunUntil(row.until);
+    EXPECT_EQ(rig.log.When(row.line, row.nth), row.at);
+    if (!row.ends) continue;
+    EXPECT_EQ(rig.log.lines.back(), std::make_pair(row.at, row.line));
+    EXPECT_FALSE(rig.receiver.open);
+    EXPECT_TRUE(rig.window.Idle());
+  }
 }
 
-TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
+TEST(RunControllerTest, StallRetriesCountDownAndAHandshakeRefillsThem) {
   // Restarts that cannot connect: 2, 1, 0, then a silent end.
   RunRig rig;
   rig.stream = StreamThenSilence;
@@ -454,9 +463,8 @@ TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
     if (text.starts_with("Retry Start")) retries.push_back(text);
   EXPECT_EQ(retries,
             (std::vector<std::string>{"Retry Start 2.", "Retry Start 1.", "Retry Start 0."}));
-  EXPECT_EQ(rig.log.When("Retry Start 2."), kStall);
   EXPECT_EQ(rig.relays.size(), 4u);
-  EXPECT_EQ(rig.log.Last(), "Connet Err.");  // the end itself is silent
+  EXPECT_EQ(rig.log.lines.back().second, "Connet Err.");  // the end itself is silent
   EXPECT_TRUE(rig.window.Idle());
   EXPECT_EQ(rig.traces.back(), "\r\n*");
 
@@ -470,46 +478,6 @@ TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
   EXPECT_TRUE(refilled.controller.RelayRunning());
 }
 
-TEST(RunControllerTest, IdleTicksOfSeparateBreaksAddUp) {
-  RunRig rig;
-  // Bytes until 9000 ms, none until 32000 ms (15 zero-sum ticks, 17600 to
-  // 31600 ms), a burst seen at 32600 ms, then none: the fifth zero-sum tick
-  // of the second break, 12 s after its last byte, is the 20th in all.
-  rig.stream = [](Millis since) -> uint32_t {
-    const Millis at = since + kReaderStart;
-    if (at <= 9000ms) return static_cast<uint32_t>(since.count() / 10);
-    return at < 32000ms ? 355 : 455;
-  };
-  rig.Press();
-  rig.RunUntil(60000ms);
-  EXPECT_EQ(rig.log.When("SerialPort Data break off."), 44600ms);
-  EXPECT_EQ(rig.log.When("Retry Start 2."), 44600ms);
-}
-
-TEST(RunControllerTest, ASendErrorIsReportedOnTheNextTickAndRetriedAfterTheWait) {
-  for (const int32_t interval : {0, 2}) {
-    RunRig rig;
-    rig.settings.Interval = interval;
-    rig.Press();
-    rig.RunUntil(12000ms);
-    rig.FailSend(104);
-    rig.RunUntil(13000ms);
-    EXPECT_EQ(rig.log.When("Socket Send Error: 104"), 12000ms);
-    EXPECT_EQ(rig.log.When("Socket Err:104\r\n"), 12600ms);
-    if (interval == 0) {
-      EXPECT_EQ(rig.log.When("Retry Start 2."), 12600ms);  // on the first tick
-      continue;
-    }
-    EXPECT_EQ(std::tie(rig.window.caption, rig.window.optionEnabled), std::tuple("Start", true));
-    rig.RunUntil(20000ms);
-    // The retry starts on the (2 x Interval + 1)-th tick after the stop.
-    EXPECT_EQ(rig.log.When("Retry Start 2."), 16600ms);
-    EXPECT_EQ(rig.relays.size(), 2u);
-    EXPECT_EQ(std::count(rig.traces.begin(), rig.traces.end(), "+"), 4);
-    EXPECT_EQ(rig.traces.back(), "\r\nReStart\r\n");
-  }
-}
-
 TEST(RunControllerTest, AStartPressDuringTheRetryWaitMeetsTheGuard) {
   RunRig rig;
   rig.Press();
@@ -519,7 +487,7 @@ TEST(RunControllerTest, AStartPressDuringTheRetryWaitMeetsTheGuard) {
   rig.receiver.fix.FixQuality = 0;
   rig.Press();  // the caption reads "Start"
   EXPECT_TRUE(rig.receiver.open);
-  EXPECT_EQ(rig.log.Last(), "Invalid Position,please wait..");
+  EXPECT_EQ(rig.log.lines.back().second, "Invalid Position,please wait..");
   rig.receiver.fix.FixQuality = 1;
   // The retry at 16600 ms starts a relay; the position poll that fell due
   // meanwhile finds the fix and meets it in StartServer's guard.
@@ -574,7 +542,7 @@ TEST(RunControllerTest, FailuresBeforeTheRelayRuns) {
   closed.portOpens = false;
   closed.Press();
   closed.RunUntil(100000ms);
-  EXPECT_EQ(closed.log.Last(), "Open SerialPort Failed.");
+  EXPECT_EQ(closed.log.lines.back().second, "Open SerialPort Failed.");
   EXPECT_TRUE(closed.window.Idle());
 }
 
