@@ -10,8 +10,8 @@ packages=(
   nlohmann-json3-dev
   # The Debian package: its dependencies and checks.
   dpkg-dev file
-  # Tests only: independent decoders and clients to check against.
-  rtklib gpsd-clients
+  # The demo check only: an independent NTRIP client.
+  rtklib
 )
 
 missing=()

@@ -1,151 +1,73 @@
+// The event log's stamped lines in the file and the list, the start-up boxes
+// and status labels, and the transfer statistics.
 #include "app/EventLog.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-#include <vector>
+#include <clocale>
 
 #include "app/Startup.h"
+#include "app/TransferStatistics.h"
+#include "fixtures/FakeClock.h"
 #include "fixtures/Files.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-class FixedClock final : public Clock {
- public:
-  CalendarTime LocalNow() override { return now; }
-  int SetUtc(const CalendarTime&) override { return EPERM; }
-  CalendarTime now{2026, 1, 1, 0, 0, 0};
-};
 
 class ListSink final : public LogLineSink {
  public:
   void ShowLogLine(const std::u16string& line) override { lines.insert(lines.begin(), line); }
-  void WakeUi() override { ++wakes; }
+  void WakeUi() override {}
   std::vector<std::u16string> lines;
-  std::atomic<int> wakes{0};
 };
 
-template <typename Condition>
-void AwaitTrue(Condition condition) {
-  for (int i = 0; i < 5000 && !condition(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_TRUE(condition());
-}
-
-TEST(EventLogTest, StampsLinesForFileAndList) {
-  EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, "x"), "[ 1/ 1-00:00:00] x");
+TEST(EventLogTest, StampsLinesForFileAndListAndFeedsTheListWhenTheFileFails) {
   EXPECT_EQ(FormatLogLine({2026, 12, 31, 23, 59, 7}, "x"), "[12/31-23:59:07] x");
-  const std::string longLine = FormatLogLine({2026, 1, 1, 0, 0, 0}, std::string(400, 'y'));
-  EXPECT_EQ(longLine.size(), kMaxLogLine);
-
-  testing::TempDir dir;
-  EventFile file(dir.path() / "log.txt");  // missing: the first line creates it
-  FixedClock clock;
-  StampedEventLog log(file, clock);
+  EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, std::string(400, 'y')).size(), kMaxLogLine);
+  TempDir dir;
+  FakeClock clock;
+  clock.now = {2026, 1, 1, 0, 0, 0};
+  EventFile file{dir.path() / "log.txt"};  // missing: the first line creates it
+  StampedEventLog log{file, clock};
   ListSink list;
   log.LogEvent("before the window");  // file only
   log.Attach(list);
   log.LogEvent("Socket Err:104\r\n");
   log.AppendLogFile("SetCommState Error!\n");
   log.LogEvent("\xe9t\xe9");
-
-  EXPECT_EQ(testing::ReadFileBytes(file.File()),
+  EXPECT_EQ(ReadFileBytes(file.File()),
             "[ 1/ 1-00:00:00] before the window\r\n"
             "[ 1/ 1-00:00:00] Socket Err:104\r\n\r\n"
             "SetCommState Error!\n\r\n"
             "[ 1/ 1-00:00:00] \xe9t\xe9\r\n");
-  ASSERT_EQ(list.lines.size(), 2u);
-  EXPECT_EQ(list.lines[0], u"[ 1/ 1-00:00:00] \u00e9t\u00e9");
-  EXPECT_EQ(list.lines[1], u"[ 1/ 1-00:00:00] Socket Err:104\r\n");
-}
+  EXPECT_EQ(list.lines, (std::vector<std::u16string>{u"[ 1/ 1-00:00:00] \u00e9t\u00e9",
+                                                     u"[ 1/ 1-00:00:00] Socket Err:104\r\n"}));
 
-TEST(EventLogTest, AFileThatCannotBeWrittenStillFeedsTheList) {
-  testing::TempDir dir;
-  // A folder where log.txt should be: no open for writing can succeed, even
+  // A folder where the file should be: no open for writing can succeed, even
   // for root, who ignores a write-protected file's mode.
-  std::filesystem::create_directory(dir.path() / "log.txt");
-  EventFile file(dir.path() / "log.txt");
-  FixedClock clock;
-  StampedEventLog log(file, clock);
-  ListSink list;
-  log.Attach(list);
-  log.LogEvent("System Init.");
-  ASSERT_EQ(list.lines.size(), 1u);
-  EXPECT_EQ(list.lines[0], u"[ 1/ 1-00:00:00] System Init.");
+  EventFile folder{dir.path()};
+  StampedEventLog unwritable{folder, clock};
+  ListSink shown;
+  unwritable.Attach(shown);
+  unwritable.LogEvent("System Init.");
+  EXPECT_EQ(shown.lines, std::vector<std::u16string>{u"[ 1/ 1-00:00:00] System Init."});
 }
 
-TEST(EventLogTest, AWorkersLineWaitsForTheUiThreadUntilDetached) {
-  testing::TempDir dir;
-  EventFile file(dir.path() / "log.txt");
-  FixedClock clock;
-  StampedEventLog log(file, clock);
-  auto list = std::make_unique<ListSink>();
-  log.Attach(*list);  // this thread shows the lines
-
-  std::atomic<bool> returned{false};
-  std::thread worker([&] {
-    log.LogEvent("Socket Send Error: 104");
-    returned = true;
-  });
-  AwaitTrue([&] { return list->wakes == 1; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(returned);  // not shown yet
-  EXPECT_TRUE(list->lines.empty());
-  log.ShowPendingLines();
-  worker.join();
-  ASSERT_EQ(list->lines.size(), 1u);
-  EXPECT_EQ(list->lines[0], u"[ 1/ 1-00:00:00] Socket Send Error: 104");
-
-  // Workers keep logging while the window detaches and goes: each returns,
-  // none touches the window afterwards, and every line is in the file.
-  std::atomic<bool> stop{false};
-  std::atomic<int> logged{0};
-  std::vector<std::thread> workers;
-  for (int i = 0; i < 4; ++i) {
-    workers.emplace_back([&] {
-      for (; !stop; ++logged) log.LogEvent("Read Port Error");
-    });
-  }
-  AwaitTrue([&] { return list->wakes >= 2; });
-  log.ShowPendingLines();
-  log.Detach();
-  list.reset();
-  const int atDetach = logged;
-  AwaitTrue([&] { return logged > atDetach + 20; });
-  stop = true;
-  for (std::thread& thread : workers) thread.join();
-  const std::string text = testing::ReadFileBytes(file.File());
-  size_t lines = 0;
-  for (size_t at = text.find("Read Port Error"); at != std::string::npos;
-       at = text.find("Read Port Error", at + 1)) {
-    ++lines;
-  }
-  EXPECT_EQ(lines, static_cast<size_t>(logged.load()));
-}
-
-TEST(StartupTest, SocketFailuresShowTheirBoxAndEnd) {
-  testing::ScriptedMessageBoxes boxes;
+TEST(StartupTest, SocketFailureBoxesAndStatusLabels) {
+  ScriptedMessageBoxes boxes;
   EXPECT_TRUE(AcceptSocketStartup(SocketStartup::Ok, boxes));
-  EXPECT_TRUE(boxes.shown.empty());
-  EXPECT_FALSE(AcceptSocketStartup(SocketStartup::FrameworkFailed, boxes));
-  EXPECT_FALSE(AcceptSocketStartup(SocketStartup::StartupFailed, boxes));
-  EXPECT_FALSE(AcceptSocketStartup(SocketStartup::VersionRefused, boxes));
+  for (const auto failed : {SocketStartup::FrameworkFailed, SocketStartup::StartupFailed,
+                            SocketStartup::VersionRefused})
+    EXPECT_FALSE(AcceptSocketStartup(failed, boxes));
   ASSERT_EQ(boxes.shown.size(), 3u);
   EXPECT_EQ(boxes.shown[0].Text, u"Windows sockets initialization failed.");
-  EXPECT_EQ(boxes.shown[1].Text, u"Could not init network access.\n");
-  EXPECT_EQ(boxes.shown[1].Caption, u"Error");
-  EXPECT_EQ(boxes.shown[2].Text, u"Could not init Winsocket 2.2\n");
-  EXPECT_EQ(boxes.shown[2].Caption, u"Error");
-  EXPECT_EQ(boxes.shown[2].Buttons, MessageButtons::Ok);
-}
+  EXPECT_EQ(std::tie(boxes.shown[1].Text, boxes.shown[1].Caption),
+            std::tuple(u"Could not init network access.\n", u"Error"));
+  EXPECT_EQ(std::tie(boxes.shown[2].Text, boxes.shown[2].Caption, boxes.shown[2].Buttons),
+            std::tuple(u"Could not init Winsocket 2.2\n", u"Error", MessageButtons::Ok));
 
-TEST(StartupTest, StatusLabels) {
   Settings settings;
   settings.CasterAddress = "10.0.0.1";
   settings.Port = 2101;
@@ -157,9 +79,59 @@ TEST(StartupTest, StatusLabels) {
     settings.DiffType = type == 7 ? -1 : type;
     EXPECT_EQ(FormatStatusLabels(settings).Mount, std::string("BASE  ") + names[type]);
   }
-  EXPECT_EQ(FormatStatusLabels(settings).Caster, "10.0.0.1:2101");
-  EXPECT_EQ(FormatStatusLabels(settings).Port, "COM3  115200");
+  EXPECT_EQ(std::tuple(FormatStatusLabels(settings).Caster, FormatStatusLabels(settings).Port),
+            std::tuple("10.0.0.1:2101", "COM3  115200"));
+}
+
+TEST(TransferStatisticsTest, ByteCountsChangeUnitAtTheirBoundsInAnyLocale) {
+  const std::pair<uint32_t, const char*> rows[] = {
+      {1023, "1023 B"},
+      {1024, "1.00 KB"},
+      {1048575, "1024.00 KB"},
+      {1048576, "1.000 MB"},
+      // The quotient is single precision: 3000 MB and 525 bytes are held as
+      // 3000 MB and 512 bytes, 3000.000 rather than 3000.001.
+      {3145728525u, "3000.000 MB"}};
+  // A decimal comma where the host has a German locale; the texts keep a point.
+  const std::string was = std::setlocale(LC_ALL, nullptr);
+  for (const char* locale : {"C", "de_DE.UTF-8", "de_DE"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;
+    for (const auto& [bytes, text] : rows) EXPECT_EQ(FormatSentBytes(bytes), text) << locale;
+  }
+  std::setlocale(LC_ALL, was.c_str());
+}
+
+TEST(TransferStatisticsTest, SpeedRingProgressAndTheEightTickSum) {
+  TransferStatistics statistics;
+  const auto Update = [&](uint32_t total) {
+    const TransferLine line = statistics.UpdateStatus(total);
+    return std::tuple(line.Speed, line.RecentBytes, line.Progress);
+  };
+  const TransferLine first = statistics.UpdateStatus(500);
+  EXPECT_EQ(std::tie(first.Speed, first.Sent, first.RecentBytes, first.Progress),
+            std::tuple("500.00B/s", "500 B", 500u, 0));
+  EXPECT_EQ(Update(600), std::tuple("300.00B/s", 600u, 1));  // mean of 500 and 100
+  for (int tick = 3; tick <= 7; ++tick) Update(600);
+  // 600 over eight samples; no bytes, no step.
+  EXPECT_EQ(Update(600), std::tuple("75.00B/s", 600u, std::nullopt));
+  EXPECT_EQ(Update(601), std::tuple("1.00B/s", 101u, 2));  // the ring starts again: one sample
+  for (int tick = 0; tick < 7; ++tick) Update(601);
+  // Eight ticks without bytes: an idle tick.
+  EXPECT_EQ(std::get<1>(Update(601)), 0u);
+  // A total that went back (a new relay) counts 0 and starts over.
+  EXPECT_EQ(std::get<1>(Update(40)), 0u);
+  const auto [speed, recent, step] = Update(50);
+  EXPECT_EQ(std::tuple(recent, step), std::tuple(50u, 3));
+
+  // A reset zeroes the samples and the previous total, not the ring position
+  // nor the progress step.
+  statistics.ResetStatus();
+  EXPECT_EQ(Update(8), std::tuple("2.00B/s", 8u, 4));  // samples 0 to 3: three zeroed, then 8
+  for (uint32_t total = 9; total < 54; ++total) statistics.UpdateStatus(total);
+  EXPECT_EQ(std::get<2>(Update(100)), 50);
+  for (uint32_t total = 101; total < 150; ++total) statistics.UpdateStatus(total);
+  EXPECT_EQ(std::get<2>(Update(200)), 0);  // after position 99
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

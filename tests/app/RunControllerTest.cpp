@@ -1,20 +1,240 @@
+// The run controller on scripted parts and virtual time: a window that keeps
+// its timers, a receiver whose fix the test sets, relays whose byte total
+// follows a script of virtual time, and a caster socket that connects or
+// refuses. Timer ticks fire in time order as a window's would: a tick that
+// fell due while a call blocked fires once when the call returns.
 #include "app/RunController.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 
-#include "app/RunRig.h"
+#include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/StubSerialDevice.h"
+#include "fixtures/VirtualTime.h"
+#include "uplink/Relay.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-using testing::RunRig;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::pair<Millis, std::string>>;
-
-constexpr int kPosition = RunController::kPositionTimer;
 constexpr int kSupervision = RunController::kSupervisionTimer;
+
+// A relay port that takes every write; the writes are the command sets.
+class RecordingPort final : public StubSerialDevice {
+ public:
+  int Write(const uint8_t* bytes, int count) override {
+    writes.emplace_back(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+    return count;
+  }
+  std::vector<std::string> writes;
+};
+
+// A caster socket that connects or refuses, and keeps what was sent.
+class ScriptedSocket final : public StreamSocket {
+ public:
+  explicit ScriptedSocket(int refuseWith) : refuseWith_(refuseWith) {}
+  bool Create() override { return valid = true; }
+  bool Connect(uint32_t, uint16_t) override { return refuseWith_ == 0; }
+  int Send(const uint8_t* bytes, int count) override {
+    sent.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+    return count;
+  }
+  void Shutdown() override {}
+  void Close() override { valid = false; }
+  bool IsValid() const override { return valid; }
+  int LastError() const override { return refuseWith_; }
+
+  bool valid = false;
+  std::string sent;
+
+ private:
+  int refuseWith_;
+};
+
+// What a relay without threads did; kept by the rig beyond the relay's life.
+struct RelayState {
+  explicit RelayState(int refuseWith) : socket(refuseWith) {}
+  RelayFlags flags;
+  RecordingPort port;
+  ScriptedSocket socket;
+  bool readerStarted = false, senderStarted = false;
+  Millis readerStart{0};
+};
+
+// A relay without threads. Its total follows the rig's stream script from
+// the moment the reader starts; the test plays the sender's part.
+class FakeRelay final : public RelayLink {
+ public:
+  FakeRelay(std::shared_ptr<RelayState> state, EventLog& log, TimeSource& time,
+            std::function<uint32_t(Millis)> stream)
+      : state_(std::move(state)), log_(log), time_(time), stream_(std::move(stream)) {}
+
+  RelayFlags& Flags() override { return state_->flags; }
+  uint32_t Total() override {
+    return state_->readerStarted ? stream_(time_.Now() - state_->readerStart) : 0;
+  }
+  SerialDevice* RelayPort() override { return state_->port.open ? &state_->port : nullptr; }
+  bool RelayPortOpen() const override { return state_->port.open; }
+  void CloseRelayPort() override { state_->port.Close(); }
+  StreamSocket& CasterSocket() override { return state_->socket; }
+  bool StartReader() override {
+    state_->readerStarted = true;
+    state_->readerStart = time_.Now();
+    return true;
+  }
+  bool StartSender() override {
+    state_->senderStarted = true;
+    log_.LogEvent("Start Ntrip Server thread!");
+    return true;
+  }
+  // The sender ends within its pause; here at once.
+  void Stop() override {
+    state_->flags.Running = 0;
+    if (state_->senderStarted) state_->flags.SenderExited = 1;
+  }
+  bool Ended() const override { return true; }
+
+ private:
+  std::shared_ptr<RelayState> state_;
+  EventLog& log_;
+  TimeSource& time_;
+  std::function<uint32_t(Millis)> stream_;
+};
+
+// The run's surroundings in one: a window that keeps its timers, a receiver
+// whose fix the test sets, routes to the caster while `routeUp` holds, and a
+// log that keeps each line with the virtual time it was logged at. A Trimble
+// receiver on COM3 (a 150 ms command set), a caster at 127.0.0.1:2101, three
+// retries two ticks apart, and 100 bytes a second from the reader's start:
+// more than 12 by the second data-wait pass.
+struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
+  RunRig() {
+    settings.SerialPort = "COM3";
+    settings.SerialPortRate = 115200;
+    settings.CasterAddress = "127.0.0.1";
+    settings.Port = 2101;
+    settings.Mount = "M";
+    settings.PassWord = "pw";
+    settings.ReConnect_Times = 3;
+    settings.Interval = 2;
+    settings.GPSBoard = kBoardTrimble;
+    settings.DiffType = kDiffRtcm32;
+    settings.Coordinate = kCoordinateAutonomous;
+  }
+
+  void SetRunningControls(bool running) override {
+    caption = running ? "Stop" : "Start";
+    startStopEnabled = true;
+    optionEnabled = !running;
+  }
+  void DisableStartStop() override { startStopEnabled = false; }
+  void ShowTransfer(const TransferLine& line) override { transfer = line; }
+  void SetTimer(int id, Millis period) override { timers[id] = {period, time.Now() + period}; }
+  void KillTimer(int id) override { timers.erase(id); }
+  // Back to rest: Start offered and enabled, Option too, no timer running.
+  bool Idle() const {
+    return caption == "Start" && startStopEnabled && optionEnabled && timers.empty();
+  }
+
+  void SelectDecoder(int32_t gpsBoard) override { board = gpsBoard; }
+  bool OpenGpsPort(int port, uint32_t baudRate) override {
+    std::tie(openedPort, openedBaud, open) = std::tuple(port, baudRate, opens);
+    return opens;
+  }
+  bool IsOpen() const override { return open; }
+  void CloseGpsPort() override { open = false; }
+  bool AdjustTime() override { return true; }
+  PositionFix FixSnapshot() const override { return fix; }
+  bool HasRouteTo(uint32_t) override { return routeUp; }
+
+  void LogEvent(std::string_view text) override { lines.emplace_back(time.Now(), text); }
+  void AppendLogFile(std::string_view) override {}
+  // When `text` was logged the `nth` time (0 first); -1 ms when it was not.
+  Millis When(std::string_view text, int nth = 0) const {
+    for (const auto& [at, line] : lines)
+      if (line == text && nth-- == 0) return at;
+    return Millis(-1);
+  }
+
+  void Press() { controller.OnStartStop(); }
+
+  // Fires the window's timers in time order until virtual time `until`.
+  void RunUntil(Millis until) {
+    for (;;) {
+      auto next = timers.end();
+      for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (next == timers.end() || it->second.due < next->second.due) next = it;
+      if (next == timers.end() || next->second.due > until) break;
+      time.AdvanceTo(next->second.due);
+      const int id = next->first;
+      // Due ticks missed while a call blocked collapse into one.
+      next->second.due += next->second.period;
+      if (next->second.due <= time.Now()) next->second.due = time.Now() + next->second.period;
+      controller.OnTimer(id);
+    }
+    time.AdvanceTo(until);
+  }
+
+  RelayState& Relay(size_t index) { return *relays.at(index); }
+  // What the relay's sender does on a failed send; it ends (SenderExited)
+  // after its pause, which the test marks when it matters.
+  void FailSend(int error) {
+    RelayFlags& flags = relays.back()->flags;
+    flags.LastSocketError = error;
+    flags.Running = 0;
+    flags.SocketFailed = 1;
+    LogEvent("Socket Send Error: " + std::to_string(error));
+  }
+  // How many command sets went out on relay `index`'s port.
+  int CommandSets(size_t index) {
+    const auto& writes = Relay(index).port.writes;
+    return static_cast<int>(std::count_if(writes.begin(), writes.end(), [](const auto& write) {
+      return write.size() == PreludePacket.size();
+    }));
+  }
+
+  VirtualTimeSource time;
+  Lines lines;
+  std::string caption = "Start";
+  bool startStopEnabled = true, optionEnabled = true;
+  TransferLine transfer;
+  struct Timer {
+    Millis period, due;
+  };
+  std::map<int, Timer> timers;
+  bool opens = true, open = false, routeUp = true;
+  int32_t board = -1;
+  int openedPort = -1;
+  uint32_t openedBaud = 0;
+  PositionFix fix{.FixQuality = 1, .Latitude = 35.5, .Longitude = 138.25, .Altitude = 1003.5};
+  std::vector<std::string> traces;
+  ScriptedMessageBoxes boxes;
+  Settings settings;
+  NetworkBearer bearer{*this, time, settings};
+  bool portOpens = true;
+  int refuseWith = 0;  // the caster refuses connects with this error; 0 accepts
+  std::function<uint32_t(Millis)> stream = [](Millis since) {
+    return static_cast<uint32_t>(since.count() / 10);
+  };
+  std::vector<std::shared_ptr<RelayState>> relays;
+  RunController controller{
+      *this,
+      settings,
+      *this,
+      boxes,
+      time,
+      *this,
+      bearer,
+      [this](std::string_view, int32_t) -> std::unique_ptr<RelayLink> {
+        if (!portOpens) return nullptr;
+        relays.push_back(std::make_shared<RelayState>(refuseWith));
+        return std::make_unique<FakeRelay>(relays.back(), *this, time,
+                                           [this](Millis t) { return stream(t); });
+      },
+      {[this](std::string_view text) { traces.emplace_back(text); }, [](std::string_view) {}}};
+};
 
 // With a valid fix on the first poll, Trimble's 150 ms command set and 100
 // bytes a second: the reader starts at 5450 ms, the caster is connected on
@@ -29,38 +249,31 @@ const Lines kUntilTheConnect = {
 TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
   RunRig rig;
   rig.Press();
-  EXPECT_EQ(rig.window.caption, "Stop");
-  EXPECT_FALSE(rig.window.optionEnabled);
-  EXPECT_EQ(std::tie(rig.receiver.board, rig.receiver.openedPort, rig.receiver.openedBaud),
+  EXPECT_EQ(std::tie(rig.caption, rig.optionEnabled), std::tuple("Stop", false));
+  EXPECT_EQ(std::tie(rig.board, rig.openedPort, rig.openedBaud),
             std::make_tuple(kBoardTrimble, 3, 115200u));
   rig.RunUntil(14600ms);
 
   Lines expected = kUntilTheConnect;
   expected.insert(expected.end(), {{kConnected, "Connect Server Successfully!"},
                                    {kConnected, "Start Ntrip Server thread!"}});
-  EXPECT_EQ(rig.log.lines, expected);
+  EXPECT_EQ(rig.lines, expected);
   EXPECT_EQ(rig.traces, (std::vector<std::string>{"Init DiffType Data 1 Times\r\n",
                                                   "Connect Ntrip Successfully!\r\n"}));
-  EXPECT_FALSE(rig.receiver.open);  // closed before the relay port opened
-  EXPECT_EQ(rig.relays.size(), 1u);
+  EXPECT_FALSE(rig.open);  // closed before the relay port opened
   EXPECT_EQ(rig.CommandSets(0), 2);
   EXPECT_EQ(rig.Relay(0).socket.sent,
             "SOURCE pw M\nSource-Agent: NTRIP DADEDodazezuDadivo/1.0.0\n\r\n");
-  EXPECT_TRUE(rig.Relay(0).senderStarted);
   EXPECT_TRUE(rig.controller.RelayRunning());
-  EXPECT_FALSE(rig.window.TimerOn(kPosition));
-  EXPECT_EQ(rig.window.timers.at(kSupervision).due, 15600ms);  // ticks since 9600 ms, once a second
-  EXPECT_EQ(rig.window.caption, "Stop");
-  EXPECT_TRUE(rig.window.startStopEnabled);
-  EXPECT_EQ(rig.window.transfer.Sent, "915 B");
+  EXPECT_EQ(rig.timers.at(kSupervision).due, 15600ms);  // ticks since 9600 ms, once a second
+  EXPECT_EQ(std::tie(rig.caption, rig.startStopEnabled), std::tuple("Stop", true));
+  EXPECT_EQ(rig.transfer.Sent, "915 B");
 
   // An operator's Stop ends it all.
   rig.Press();
-  EXPECT_EQ(rig.log.lines.back().second, "User Stop");
-  EXPECT_FALSE(rig.controller.RelayRunning());
-  EXPECT_FALSE(rig.Relay(0).port.open);
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+  EXPECT_EQ(rig.lines.back().second, "User Stop");
+  EXPECT_FALSE(rig.controller.RelayRunning() || rig.Relay(0).port.open);
+  EXPECT_TRUE(rig.Idle());
 }
 
 TEST(RunControllerTest, TheBasePositionFollowsTheCoordinateSetting) {
@@ -83,86 +296,30 @@ TEST(RunControllerTest, TheBasePositionFollowsTheCoordinateSetting) {
   }
 }
 
-TEST(RunControllerTest, ThePositionWaitGivesUpOnThe37thPoll) {
-  for (const bool fixOnPoll36 : {false, true}) {
-    RunRig rig;
-    rig.receiver.fix.FixQuality = 0;
-    rig.Press();
-    rig.RunUntil(179999ms);
-    if (fixOnPoll36) rig.receiver.fix.FixQuality = 1;
-    rig.RunUntil(185000ms);
-    if (fixOnPoll36) {
-      EXPECT_EQ(rig.log.When("Get Valid Position!"), 180000ms);
-      continue;
-    }
-    EXPECT_EQ(rig.log.Count("Invalid Position,pls wait.."), 36);
-    EXPECT_EQ(rig.log.When("Invalid Position,pls wait..", 35), 180000ms);
-    EXPECT_EQ(rig.log.lines.back(),
-              std::make_pair(185000ms, std::string("Pls check the port or baudrate!")));
-    EXPECT_EQ(rig.log.When("Init GPS Board Failed!"), 185000ms);
-    EXPECT_FALSE(rig.receiver.open);
-    EXPECT_FALSE(rig.window.TimerOn(kPosition));
-    EXPECT_EQ(rig.window.caption, "Start");
-    EXPECT_TRUE(rig.relays.empty());
-  }
-}
-
 TEST(RunControllerTest, StartPressesWhileTheReceiverIsOpenOrMissing) {
   RunRig rig;
-  rig.receiver.fix.FixQuality = 0;
+  rig.fix.FixQuality = 0;
   rig.Press();
   rig.Press();  // Running is clear, but the receiver is open: a Stop
-  EXPECT_EQ(rig.log.Texts().back(), "User Stop");
-  EXPECT_FALSE(rig.receiver.open);
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+  EXPECT_EQ(rig.lines.back().second, "User Stop");
+  EXPECT_FALSE(rig.open);
+  EXPECT_TRUE(rig.Idle());
 
   // The receiver was closed behind the controller's back (its retry worker
   // gave up): the next poll says so and returns to idle.
   rig.Press();
-  rig.receiver.open = false;
-  rig.RunFor(5000ms);
-  EXPECT_EQ(rig.log.Texts().back(), "Open Port first!");
-  EXPECT_FALSE(rig.window.TimerOn(kPosition));
-  EXPECT_EQ(rig.window.caption, "Start");
+  rig.open = false;
+  rig.RunUntil(5000ms);
+  EXPECT_EQ(rig.lines.back().second, "Open Port first!");
+  EXPECT_TRUE(rig.Idle());
 
   // A port name too short to hold a number names port 0, which never opens.
   rig.settings.SerialPort = "CO";
-  rig.receiver.opens = false;
+  rig.opens = false;
   rig.Press();
-  EXPECT_EQ(rig.receiver.openedPort, 0);
-  EXPECT_EQ(rig.log.Texts().back(), "Open GPS Port Failed!");
-  EXPECT_EQ(rig.window.caption, "Start");
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(GpsPortNumber("COM9"), 9);
-  EXPECT_EQ(GpsPortNumber("COM"), 0);
-}
-
-TEST(RunControllerTest, TheDataWaitNeedsMoreThanTwelveBytes) {
-  for (const uint32_t bytes : {12u, 13u}) {
-    RunRig rig;
-    rig.stream = [bytes](Millis) { return bytes; };
-    rig.Press();
-    rig.RunUntil(200000ms);
-    if (bytes == 13) {
-      EXPECT_EQ(rig.log.When("Connect Server Successfully!"), kReaderStart);
-      continue;
-    }
-    // 61 passes of 2 s, with the set sent again on passes 0, 10, ..., 60.
-    for (int k = 1; k <= 7; ++k) {
-      const std::string line = "Init DiffType Data " + std::to_string(k) + " Times\r\n";
-      EXPECT_EQ(rig.log.When(line), kReaderStart + (k - 1) * (20000ms + 150ms)) << k;
-    }
-    EXPECT_EQ(rig.log.Count("Init DiffType Data 8 Times\r\n"), 0);
-    EXPECT_EQ(rig.CommandSets(0), 8);
-    EXPECT_EQ(rig.log.lines.back(), std::make_pair(kReaderStart + 61 * 2000ms + 7 * 150ms,
-                                                   std::string("SerialPort no Data.")));
-    EXPECT_FALSE(rig.Relay(0).socket.valid);  // never connected
-    EXPECT_FALSE(rig.Relay(0).port.open);
-    EXPECT_FALSE(rig.controller.RelayRunning());
-    EXPECT_TRUE(rig.window.timers.empty());
-    EXPECT_EQ(rig.window.caption, "Start");
-  }
+  EXPECT_EQ(rig.openedPort, 0);
+  EXPECT_EQ(rig.lines.back().second, "Open GPS Port Failed!");
+  EXPECT_TRUE(rig.Idle());
 }
 
 TEST(RunControllerTest, AFailedHandshakeIsNotRepeated) {
@@ -174,13 +331,10 @@ TEST(RunControllerTest, AFailedHandshakeIsNotRepeated) {
   expected.insert(expected.end(), {{kConnected, "GetLastErr:111\n"},
                                    {kConnected, "Connect Server Failed!"},
                                    {kConnected, "Connet Err."}});
-  EXPECT_EQ(rig.log.lines, expected);
+  EXPECT_EQ(rig.lines, expected);
   EXPECT_EQ(rig.traces.back(), "Connect Ntrip Server Failed!\r\n");
-  EXPECT_EQ(rig.relays.size(), 1u);
   EXPECT_FALSE(rig.Relay(0).port.open);
-  EXPECT_FALSE(rig.Relay(0).senderStarted);
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+  EXPECT_TRUE(rig.Idle());
 }
 
 // 100 bytes a second for 3 s after the reader starts, then silence: the last
@@ -191,21 +345,79 @@ uint32_t StreamThenSilence(Millis since) {
 }
 constexpr Millis kStall{36600};
 
-TEST(RunControllerTest, AStallWithoutRetriesGivesUp) {
-  RunRig rig;
-  rig.settings.ReConnect_Times = 0;
-  rig.stream = StreamThenSilence;
-  rig.Press();
-  rig.RunUntil(100000ms);
-  EXPECT_EQ(rig.log.When("SerialPort Data break off."), kStall);
-  EXPECT_EQ(rig.log.lines.back(),
-            std::make_pair(kStall, std::string("Start Ntrip Server Failed!")));
-  EXPECT_EQ(rig.relays.size(), 1u);
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+// Each wait and count ends on its tick: `line` (its `nth` time) is logged at
+// `at`; a row that `ends` the run has it last, the receiver closed and the
+// controls at rest.
+TEST(RunControllerTest, EachWaitAndCountEndsOnItsTick) {
+  const auto noFix = [](RunRig& rig) { rig.fix.FixQuality = 0; };
+  const auto bytes = [](uint32_t total) {
+    return [total](RunRig& rig) { rig.stream = [total](Millis) { return total; }; };
+  };
+  const auto stall = [](int32_t retries) {
+    return [retries](RunRig& rig) {
+      rig.settings.ReConnect_Times = retries;
+      rig.stream = StreamThenSilence;
+    };
+  };
+  // Bytes until 9000 ms, none until 32000 ms (15 zero-sum ticks, 17600 to
+  // 31600 ms), a burst seen at 32600 ms, then none: the fifth zero-sum tick
+  // of the second break, 12 s after its last byte, is the 20th in all.
+  const auto twoBreaks = [](RunRig& rig) {
+    rig.stream = [](Millis since) -> uint32_t {
+      const Millis at = since + kReaderStart;
+      if (at <= 9000ms) return static_cast<uint32_t>(since.count() / 10);
+      return at < 32000ms ? 355 : 455;
+    };
+  };
+  const auto interval = [](int32_t ticks) {
+    return [ticks](RunRig& rig) { rig.settings.Interval = ticks; };
+  };
+  struct Row {
+    std::function<void(RunRig&)> setUp;
+    Millis until;
+    std::string line;
+    int nth;
+    Millis at;
+    bool ends;
+    bool sendError = false;  // at 12 s
+  };
+  const Millis noData = kReaderStart + 61 * 2000ms + 7 * 150ms;
+  const Row rows[] = {
+      // The 36th poll still takes a fix; the 37th gives up.
+      {noFix, 185000ms, "Invalid Position,pls wait..", 35, 180000ms, false},
+      {noFix, 185000ms, "Init GPS Board Failed!", 0, 185000ms, false},
+      {noFix, 185000ms, "Pls check the port or baudrate!", 0, 185000ms, true},
+      // The data wait needs more than 12 bytes: 61 passes of 2 s, with the
+      // set sent again on passes 0, 10, ..., 60.
+      {bytes(13), 20000ms, "Connect Server Successfully!", 0, kReaderStart, false},
+      {bytes(12), 200000ms, "Init DiffType Data 7 Times\r\n", 0, kReaderStart + 6 * 20150ms, false},
+      {bytes(12), 200000ms, "SerialPort no Data.", 0, noData, true},
+      {stall(0), 100000ms, "SerialPort Data break off.", 0, kStall, false},
+      {stall(0), 100000ms, "Start Ntrip Server Failed!", 0, kStall, true},
+      {twoBreaks, 60000ms, "Retry Start 2.", 0, 44600ms, false},
+      // A send error at 12 s: reported on the next tick, retried on the
+      // (2 x Interval + 1)-th tick after it.
+      {interval(2), 20000ms, "Socket Err:104\r\n", 0, 12600ms, false, true},
+      {interval(2), 20000ms, "Retry Start 2.", 0, 16600ms, false, true},
+      {interval(0), 20000ms, "Retry Start 2.", 0, 12600ms, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    RunRig rig;
+    row.setUp(rig);
+    rig.Press();
+    rig.RunUntil(std::min(row.until, 12000ms));
+    if (row.sendError) rig.FailSend(104);
+    rig.RunUntil(row.until);
+    EXPECT_EQ(rig.When(row.line, row.nth), row.at);
+    if (!row.ends) continue;
+    EXPECT_EQ(rig.lines.back(), std::make_pair(row.at, row.line));
+    EXPECT_FALSE(rig.open);
+    EXPECT_TRUE(rig.Idle());
+  }
 }
 
-TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
+TEST(RunControllerTest, StallRetriesCountDownAndAHandshakeRefillsThem) {
   // Restarts that cannot connect: 2, 1, 0, then a silent end.
   RunRig rig;
   rig.stream = StreamThenSilence;
@@ -214,15 +426,13 @@ TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
   rig.refuseWith = 111;
   rig.RunUntil(200000ms);
   std::vector<std::string> retries;
-  for (const std::string& text : rig.log.Texts())
+  for (const auto& [at, text] : rig.lines)
     if (text.starts_with("Retry Start")) retries.push_back(text);
   EXPECT_EQ(retries,
             (std::vector<std::string>{"Retry Start 2.", "Retry Start 1.", "Retry Start 0."}));
-  EXPECT_EQ(rig.log.When("Retry Start 2."), kStall);
   EXPECT_EQ(rig.relays.size(), 4u);
-  EXPECT_EQ(rig.log.Texts().back(), "Connet Err.");  // the end itself is silent
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+  EXPECT_EQ(rig.lines.back().second, "Connet Err.");  // the end itself is silent
+  EXPECT_TRUE(rig.Idle());
   EXPECT_EQ(rig.traces.back(), "\r\n*");
 
   // Restarts that connect: each handshake refills the budget.
@@ -230,50 +440,9 @@ TEST(RunControllerTest, RetriesCountDownAndAHandshakeRefillsThem) {
   refilled.stream = StreamThenSilence;
   refilled.Press();
   refilled.RunUntil(200000ms);
-  EXPECT_GE(refilled.log.Count("Retry Start 2."), 3);
-  EXPECT_EQ(refilled.log.Count("Retry Start 1."), 0);
+  EXPECT_NE(refilled.When("Retry Start 2.", 2), Millis(-1));
+  EXPECT_EQ(refilled.When("Retry Start 1."), Millis(-1));
   EXPECT_TRUE(refilled.controller.RelayRunning());
-}
-
-TEST(RunControllerTest, IdleTicksOfSeparateBreaksAddUp) {
-  RunRig rig;
-  // Bytes until 9000 ms, none until 32000 ms (15 zero-sum ticks, 17600 to
-  // 31600 ms), a burst seen at 32600 ms, then none: the fifth zero-sum tick
-  // of the second break, 12 s after its last byte, is the 20th in all.
-  rig.stream = [](Millis since) -> uint32_t {
-    const Millis at = since + kReaderStart;
-    if (at <= 9000ms) return static_cast<uint32_t>(since.count() / 10);
-    return at < 32000ms ? 355 : 455;
-  };
-  rig.Press();
-  rig.RunUntil(60000ms);
-  EXPECT_EQ(rig.log.When("SerialPort Data break off."), 44600ms);
-  EXPECT_EQ(rig.log.When("Retry Start 2."), 44600ms);
-}
-
-TEST(RunControllerTest, ASendErrorIsReportedOnTheNextTickAndRetriedAfterTheWait) {
-  for (const int32_t interval : {0, 2}) {
-    RunRig rig;
-    rig.settings.Interval = interval;
-    rig.Press();
-    rig.RunUntil(12000ms);
-    rig.FailSend(104);
-    rig.RunUntil(13000ms);
-    EXPECT_EQ(rig.log.When("Socket Send Error: 104"), 12000ms);
-    EXPECT_EQ(rig.log.When("Socket Err:104\r\n"), 12600ms);
-    if (interval == 0) {
-      EXPECT_EQ(rig.log.When("Retry Start 2."), 12600ms);  // on the first tick
-      continue;
-    }
-    EXPECT_EQ(rig.window.caption, "Start");
-    EXPECT_TRUE(rig.window.optionEnabled);
-    rig.RunUntil(20000ms);
-    // The retry starts on the (2 x Interval + 1)-th tick after the stop.
-    EXPECT_EQ(rig.log.When("Retry Start 2."), 16600ms);
-    EXPECT_EQ(rig.relays.size(), 2u);
-    EXPECT_EQ(std::count(rig.traces.begin(), rig.traces.end(), "+"), 4);
-    EXPECT_EQ(rig.traces.back(), "\r\nReStart\r\n");
-  }
 }
 
 TEST(RunControllerTest, AStartPressDuringTheRetryWaitMeetsTheGuard) {
@@ -282,35 +451,32 @@ TEST(RunControllerTest, AStartPressDuringTheRetryWaitMeetsTheGuard) {
   rig.RunUntil(12000ms);
   rig.FailSend(104);
   rig.RunUntil(13000ms);
-  rig.receiver.fix.FixQuality = 0;
+  rig.fix.FixQuality = 0;
   rig.Press();  // the caption reads "Start"
-  EXPECT_TRUE(rig.receiver.open);
-  EXPECT_EQ(rig.log.Texts().back(), "Invalid Position,please wait..");
-  rig.receiver.fix.FixQuality = 1;
+  EXPECT_TRUE(rig.open);
+  EXPECT_EQ(rig.lines.back().second, "Invalid Position,please wait..");
+  rig.fix.FixQuality = 1;
   // The retry at 16600 ms starts a relay; the position poll that fell due
   // meanwhile finds the fix and meets it in StartServer's guard.
   rig.RunUntil(21500ms);
-  EXPECT_EQ(rig.log.When("Retry Start 2."), 16600ms);
-  EXPECT_EQ(rig.log.When("User Stop Send."), 21500ms);
-  EXPECT_FALSE(rig.controller.RelayRunning());
+  EXPECT_EQ(rig.When("Retry Start 2."), 16600ms);
+  EXPECT_EQ(rig.When("User Stop Send."), 21500ms);
+  EXPECT_FALSE(rig.controller.RelayRunning() || rig.open);
   EXPECT_EQ(rig.relays.size(), 2u);
-  EXPECT_FALSE(rig.receiver.open);
   // The guard spent the retries: the next ticks restore the idle controls
   // and end the wait without another start.
   rig.RunUntil(40000ms);
-  EXPECT_EQ(rig.log.Count("Retry Start 1."), 0);
+  EXPECT_EQ(rig.When("Retry Start 1."), Millis(-1));
   EXPECT_EQ(rig.relays.size(), 2u);
-  EXPECT_TRUE(rig.window.timers.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
-  EXPECT_TRUE(rig.window.startStopEnabled);
+  EXPECT_TRUE(rig.Idle());
 }
 
 TEST(RunControllerTest, TheWindowsCloseClosesTheReceiverAndTheRelayPort) {
   RunRig waiting;
-  waiting.receiver.fix.FixQuality = 0;
+  waiting.fix.FixQuality = 0;
   waiting.Press();
   waiting.controller.OnClose();
-  EXPECT_FALSE(waiting.receiver.open);
+  EXPECT_FALSE(waiting.open);
   EXPECT_TRUE(waiting.time.Sleeps().empty());
 
   RunRig relaying;
@@ -326,27 +492,25 @@ TEST(RunControllerTest, TheWindowsCloseClosesTheReceiverAndTheRelayPort) {
 TEST(RunControllerTest, FailuresBeforeTheRelayRuns) {
   // No route to the caster within 60 s.
   RunRig rig;
-  rig.routes.up = false;
+  rig.routeUp = false;
   rig.Press();
   rig.RunUntil(5000ms);
   ASSERT_EQ(rig.boxes.shown.size(), 1u);
-  EXPECT_EQ(rig.boxes.shown[0].Text, u"Please check your Network!");
-  EXPECT_EQ(rig.boxes.shown[0].Caption, u"Prompt");
-  EXPECT_EQ(rig.boxes.shown[0].Icon, MessageIcon::Exclamation);
-  EXPECT_EQ(rig.log.lines.back(),
-            std::make_pair(65000ms, std::string("Please check the Network!")));
+  const ShownBox& box = rig.boxes.shown[0];
+  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Icon),
+            std::tuple(u"Please check your Network!", u"Prompt", MessageIcon::Exclamation));
+  EXPECT_EQ(rig.lines.back(), std::make_pair(65000ms, std::string("Please check the Network!")));
   EXPECT_TRUE(rig.relays.empty());
-  EXPECT_EQ(rig.window.caption, "Start");
+  EXPECT_EQ(rig.caption, "Start");
 
   // The relay port does not open.
   RunRig closed;
   closed.portOpens = false;
   closed.Press();
   closed.RunUntil(100000ms);
-  EXPECT_EQ(closed.log.Texts().back(), "Open SerialPort Failed.");
-  EXPECT_TRUE(closed.window.timers.empty());
-  EXPECT_EQ(closed.window.caption, "Start");
+  EXPECT_EQ(closed.lines.back().second, "Open SerialPort Failed.");
+  EXPECT_TRUE(closed.Idle());
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -2,16 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <optional>
 
 #include "fixtures/TempDir.h"
 #include "platform/CodePage.h"
 #include "platform/RegistryStore.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using Octets = std::array<int32_t, 4>;
 
 // The text of a value, checked to be stored as 2 bytes a character with no
 // terminator.
@@ -51,7 +49,7 @@ Settings Filled() {
 }
 
 struct SettingsTest : ::testing::Test {
-  testing::TempDir dir;
+  TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
 };
 
@@ -59,8 +57,7 @@ TEST_F(SettingsTest, FirstRunKeepsInitialValues) {
   Settings settings;
   EXPECT_FALSE(LoadSettings(settings, registry));
   EXPECT_EQ(settings, Settings{});
-  EXPECT_EQ(settings.ReConnect_Times, 4);
-  EXPECT_EQ(settings.GPSBoard, kBoardNovAtel);
+  EXPECT_EQ(std::tuple(settings.ReConnect_Times, settings.GPSBoard), std::tuple(4, kBoardNovAtel));
 }
 
 TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
@@ -79,42 +76,42 @@ TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
   EXPECT_EQ(loaded, Filled());
 }
 
-TEST_F(SettingsTest, HemispheresWithoutLetterAndLowerCase) {
-  ASSERT_TRUE(SaveSettings(Settings{}, registry));  // no letter ever chosen
-  EXPECT_EQ(TextValue(registry, "NS"), "S");
-  EXPECT_EQ(TextValue(registry, "EW"), "W");
-  Settings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(std::string({loaded.NS, loaded.EW}), "SW");
-
-  PutText(registry, "NS", "s");
-  PutText(registry, "EW", "w");
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(std::string({loaded.NS, loaded.EW}), "NE");
-
-  // Stored with a terminator, as another writer may have stored them.
-  registry.WriteValue(kSettingsKey, "NS", RegValue{RegType::Sz, {'S', 0, 0, 0}});
-  registry.WriteValue(kSettingsKey, "EW", RegValue{RegType::Sz, {'W', 0, 0, 0, 'x', 0}});
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(std::string({loaded.NS, loaded.EW}), "SW");
-}
-
-TEST_F(SettingsTest, EmptyTextsAreZeroByteValues) {
+// Settings never chosen: empty texts are zero-byte values, the hemispheres
+// are saved as S and W.
+TEST_F(SettingsTest, EmptyTextsHemispheresWithoutLetterAndLowerCase) {
   ASSERT_TRUE(SaveSettings(Settings{}, registry));
   for (const char* name : {"CasterAddress", "Mount", "PassWord", "SerialPort"}) {
     EXPECT_TRUE(registry.ReadValue(kSettingsKey, name)->Bytes.empty()) << name;
   }
-  Settings expected;  // empty texts, and the letters saved for no choice
+  EXPECT_EQ(TextValue(registry, "NS") + TextValue(registry, "EW"), "SW");
+  Settings expected;
   expected.NS = 'S';
   expected.EW = 'W';
-  Settings loaded = Filled();
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(loaded, expected);
+  Settings overwritten = Filled();
+  ASSERT_TRUE(LoadSettings(overwritten, registry));
+  EXPECT_EQ(overwritten, expected);
+  const auto loaded = [&] {
+    Settings settings;
+    EXPECT_TRUE(LoadSettings(settings, registry));
+    return std::string({settings.NS, settings.EW});
+  };
+  EXPECT_EQ(loaded(), "SW");
+  PutText(registry, "NS", "s");
+  PutText(registry, "EW", "w");
+  EXPECT_EQ(loaded(), "NE");
+  // Stored with a terminator, as another writer may have stored them.
+  registry.WriteValue(kSettingsKey, "NS", RegValue{RegType::Sz, {'S', 0, 0, 0}});
+  registry.WriteValue(kSettingsKey, "EW", RegValue{RegType::Sz, {'W', 0, 0, 0, 'x', 0}});
+  EXPECT_EQ(loaded(), "SW");
 }
 
-TEST_F(SettingsTest, MountAtAndPastItsReadCapacity) {
+TEST_F(SettingsTest, TextsAtAndPastTheirReadCapacity) {
   Settings settings = Filled();
+  settings.Mount = std::string(1000, 'm');
+  EXPECT_EQ(settings.Mount.size(), 63u);  // the field is never overrun
   settings.Mount = std::string(32, 'm');
+  settings.CasterAddress = std::string(16, '9');  // 64 and 32 bytes: what is read
+  ParseCasterAddress(settings.CasterAddress.view(), settings.CasterOctets);
   ASSERT_TRUE(SaveSettings(settings, registry));
   Settings loaded;
   ASSERT_TRUE(LoadSettings(loaded, registry));
@@ -128,23 +125,40 @@ TEST_F(SettingsTest, MountAtAndPastItsReadCapacity) {
   EXPECT_EQ(stopped, Settings{});  // Mount is read first: nothing loads
 }
 
-TEST_F(SettingsTest, LoadStopsAtTheFirstMissingValue) {
-  ASSERT_TRUE(SaveSettings(Filled(), registry));
-  RegistryStore partial(dir.path() / "partial.reg");  // a device that never stored EW
-  for (const char* name : {"Mount", "PassWord", "CasterAddress", "Port", "ReConnect_Times",
-                           "Interval", "SerialPortRate", "SerialPort", "NS", "Coordinate",
-                           "GPSBoard", "DiffType", "BaseLat", "BaseLon", "BaseH"}) {
-    partial.WriteValue(kSettingsKey, name, *registry.ReadValue(kSettingsKey, name));
+// A device that never stored a value, or stored a number in more than four
+// bytes: the load stops there, with the fields read before it.
+TEST_F(SettingsTest, LoadStopsAtTheFirstValueItCannotRead) {
+  const Settings filled = Filled();
+  ASSERT_TRUE(SaveSettings(filled, registry));
+  Settings upToPort;
+  upToPort.Mount = filled.Mount;
+  upToPort.PassWord = filled.PassWord;
+  upToPort.CasterAddress = filled.CasterAddress;
+  Settings upToInterval = upToPort;  // the address is parsed only after Interval
+  upToInterval.Port = filled.Port;
+  upToInterval.ReConnect_Times = filled.ReConnect_Times;
+  Settings upToEw = filled;
+  upToEw.EW = '\0';
+  upToEw.Coordinate = kCoordinateInput;
+  upToEw.GPSBoard = kBoardNovAtel;
+  upToEw.DiffType = kDiffCmr;
+  upToEw.BaseLat = upToEw.BaseLon = upToEw.BaseH = 0.0;
+  const std::tuple<std::string, std::optional<RegValue>, Settings> rows[] = {
+      {"Port", RegValue{RegType::Dword, {0x35, 0x08, 0, 0, 0}}, upToPort},
+      {"Interval", std::nullopt, upToInterval},
+      {"EW", std::nullopt, upToEw}};
+  for (const auto& [name, value, expected] : rows) {
+    RegistryStore partial(dir.path() / (name + ".reg"));
+    for (const char* each : {"Mount", "PassWord", "CasterAddress", "Port", "ReConnect_Times",
+                             "Interval", "SerialPortRate", "SerialPort", "NS", "EW", "Coordinate",
+                             "GPSBoard", "DiffType", "BaseLat", "BaseLon", "BaseH"}) {
+      const auto stored = each == name ? value : registry.ReadValue(kSettingsKey, each);
+      if (stored) partial.WriteValue(kSettingsKey, each, *stored);
+    }
+    Settings loaded;
+    EXPECT_FALSE(LoadSettings(loaded, partial)) << name;
+    EXPECT_EQ(loaded, expected) << name;
   }
-  Settings expected = Filled();  // everything up to NS
-  expected.EW = '\0';
-  expected.Coordinate = kCoordinateInput;
-  expected.GPSBoard = kBoardNovAtel;
-  expected.DiffType = kDiffCmr;
-  expected.BaseLat = expected.BaseLon = expected.BaseH = 0.0;
-  Settings loaded;
-  EXPECT_FALSE(LoadSettings(loaded, partial));
-  EXPECT_EQ(loaded, expected);
 }
 
 TEST_F(SettingsTest, DwordsLoadAfterTextsOfEveryLength) {
@@ -166,7 +180,7 @@ TEST_F(SettingsTest, DwordsLoadAfterTextsOfEveryLength) {
 
 TEST_F(SettingsTest, CoordinateTextsParseLikeWcstodInDecimalFormOnly) {
   ASSERT_TRUE(SaveSettings(Filled(), registry));
-  const std::vector<std::pair<const char*, double>> cases = {
+  const std::pair<const char*, double> cases[] = {
       {"  -31.25xyz", -31.25}, {"not a number", 0.0}, {"+1.5e2", 150.0}, {".5e", 0.5},
       {"7.e-1", 0.7},          {"-.", 0.0},           {"nan", 0.0},      {"-INF", 0.0},
       {"infinity", 0.0},       {"0x1p4", 0.0},        {"1e999", 0.0},    {"-1e-999", -0.0},
@@ -180,7 +194,7 @@ TEST_F(SettingsTest, CoordinateTextsParseLikeWcstodInDecimalFormOnly) {
 }
 
 TEST(ParseCasterAddressTest, NeverReadsPastTheText) {
-  const std::vector<std::pair<std::string, Octets>> cases = {
+  const std::pair<std::string, std::array<int32_t, 4>> cases[] = {
       {"1.2.3.4.5", {1, 2, 3, 4}},
       {" 10.0.0.1x", {10, 0, 0, 1}},
       {"...", {0, 0, 0, 0}},
@@ -190,22 +204,11 @@ TEST(ParseCasterAddressTest, NeverReadsPastTheText) {
       {"99999999999.1.2.3", {INT32_MAX, 1, 2, 3}},
   };
   for (const auto& [text, expected] : cases) {
-    Octets octets{9, 9, 9, 9};
+    std::array<int32_t, 4> octets{9, 9, 9, 9};
     ParseCasterAddress(text, octets);
     EXPECT_EQ(octets, expected) << text;
   }
 }
 
-TEST_F(SettingsTest, FieldsAreNeverOverrun) {
-  Settings settings;
-  settings.Mount = std::string(1000, 'm');
-  EXPECT_EQ(settings.Mount.size(), 63u);
-  ASSERT_TRUE(SaveSettings(Filled(), registry));
-  PutText(registry, "CasterAddress", std::string(16, '9'));  // 32 bytes: the read capacity
-  Settings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(loaded.CasterAddress, std::string(16, '9'));
-}
-
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

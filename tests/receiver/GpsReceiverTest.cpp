@@ -1,5 +1,8 @@
-// Receiver start-up on stand-ins in scaled time: the opening sequence, the
-// retry worker, closing from two threads, and setting the clock.
+// Receiver start-up on stand-ins in scaled time: the opening sequence and its
+// failures, the three workers, closing from two threads, and setting the
+// clock. The channel records what the receiver object writes and when it is
+// stopped; the decoder writes a line at each configuration; the clock is
+// never the host's.
 #include "receiver/GpsReceiver.h"
 
 #include <dlfcn.h>
@@ -7,12 +10,10 @@
 #include <pthread.h>
 
 #include <future>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
-#include "ReceiverRig.h"
+#include "fixtures/FakeClock.h"
+#include "fixtures/Process.h"
+#include "fixtures/VirtualTime.h"
 
 // Thread creation that fails on cue, as it does when the process is out of
 // threads or memory: this program's pthread_create stands before the C
@@ -30,19 +31,105 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
   return before == 0 ? EAGAIN : create(thread, attributes, start, argument);
 }
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-using namespace std::chrono_literals;
-using testing::ReceiverRig;
-using testing::WaitUntil;
 using Strings = std::vector<std::string>;
+using Lines = Locked<std::string>;
+
+TextSink Into(Lines& lines) {
+  return [&lines](std::string_view text) { lines.Add(std::string(text)); };
+}
+
+class FakeChannel final : public SerialChannel {
+ public:
+  explicit FakeChannel(TimeSource& time) : SerialChannel(time), time_(time) {}
+
+  std::function<void()> onStop;  // runs inside Stop, before the port closes
+  std::atomic<bool> opens{true}, open{false};
+  Lines writes;
+  Locked<Millis> stopTimes;
+
+  bool Open(int, uint32_t) override { return open = opens.load(); }
+  bool StartWorkers() override { return open; }
+  void Stop() override {
+    if (onStop) onStop();
+    stopTimes.Add(time_.Now());
+    open = false;
+  }
+  int32_t Write(const uint8_t* bytes, int32_t count) override {
+    writes.Add(std::string(reinterpret_cast<const char*>(bytes), count));
+    return count;
+  }
+  // Hands out the bytes of Arrive, as many as the reader asks for.
+  int32_t Read(uint8_t* buffer, int32_t capacity) override {
+    std::lock_guard lock(mutex_);
+    const auto count = std::min<size_t>(static_cast<size_t>(capacity), arrived_.size());
+    std::copy_n(arrived_.begin(), count, buffer);
+    arrived_.erase(0, count);
+    return static_cast<int32_t>(count);
+  }
+  void Arrive(const std::string& bytes) {
+    std::lock_guard lock(mutex_);
+    arrived_ += bytes;
+  }
+  size_t Stops() { return stopTimes.Get().size(); }
+
+ private:
+  TimeSource& time_;
+  std::mutex mutex_;
+  std::string arrived_;
+};
+
+// A decoder whose every receiver configuration writes one "CONFIG\r\n" line
+// and pauses 150 ms, and which keeps the size of each chunk it decodes.
+struct ScriptedDecoder final : PositionDecoder {
+  ScriptedDecoder(TimeSource& time, bool configures, Locked<int32_t>& chunks)
+      : time(time), configures(configures), chunks(chunks) {}
+  int32_t Decode(const uint8_t*, int32_t count) override {
+    chunks.Add(count);
+    return 0;
+  }
+  bool ConfigureReceiver(ByteWriter& out) override {
+    out.Write(reinterpret_cast<const uint8_t*>("CONFIG\r\n"), 8);
+    time.Sleep(Millis(150));
+    return configures;
+  }
+  TimeSource& time;
+  bool configures;
+  Locked<int32_t>& chunks;
+};
+
+// A GpsReceiver on a FakeChannel and ScriptedDecoders, in scaled time.
+struct ReceiverRig {
+  explicit ReceiverRig(double factor = 1000) : time(factor) {
+    auto owned = std::make_unique<FakeChannel>(time);
+    channel = owned.get();
+    receiver = std::make_unique<GpsReceiver>(
+        std::move(owned), time, clock, DiagnosticSinks{Into(traces), Into(console)},
+        [this](int32_t, SharedPositionFix& sharedFix, TimeSource& time) {
+          fix = &sharedFix;
+          return std::make_unique<ScriptedDecoder>(time, configures, chunks);
+        });
+  }
+  RecordingScaledTime time;
+  FakeClock clock;
+  Lines traces, console;
+  Locked<int32_t> chunks;
+  bool configures = true;
+  SharedPositionFix* fix = nullptr;
+  FakeChannel* channel = nullptr;
+  std::unique_ptr<GpsReceiver> receiver;  // last: destroyed first
+};
 
 TEST(GpsReceiverTest, FixNoneGoesToANovAtelReceiverOnlyAtTheFirstOpening) {
   ReceiverRig rig;
   const auto ui = std::this_thread::get_id();
   rig.receiver->SelectDecoder(0);
+  // With a valid position the retry worker only counts its rounds.
+  rig.fix->Modify([](PositionFix& fix) { fix.FixQuality = 1; });
   ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
+  ASSERT_TRUE(WaitUntil([&] { return rig.console.Get().size() >= 2; }));
   EXPECT_EQ(rig.channel->writes.Get(), (Strings{"CONFIG\r\n", "fix none\r\n", "fix none\r\n"}));
   // Open: 200 ms, workers, 300 ms, the decoder's 150 ms, the fix-none pause;
   // then the close's three pauses.
@@ -56,18 +143,51 @@ TEST(GpsReceiverTest, FixNoneGoesToANovAtelReceiverOnlyAtTheFirstOpening) {
             (Strings{"CONFIG\r\n", "fix none\r\n", "fix none\r\n", "CONFIG\r\n"}));
 }
 
-TEST(GpsReceiverTest, AWorkerThatCannotStartFailsTheOpening) {
-  for (int started = 0; started < 3; ++started) {
-    SCOPED_TRACE(std::to_string(started) + " workers started");
+// A port that does not open, a configuration that fails, no decoder, and a
+// worker that cannot start: the opening fails with the channel stopped, and
+// the next Start works again once the cause is gone.
+TEST(GpsReceiverTest, AFailedOpeningLeavesTheChannelStopped) {
+  const struct {
+    const char* what;
+    bool opens, configures, decoder;
+    int workersStarted;
+    Strings traces;
+    size_t stops;
+  } rows[] = {{"no port", false, true, true, -1, {"Can't Open GPS Port!"}, 0},
+              {"configuration", true, false, true, -1, {"Init Board Failed!\n"}, 1},
+              {"no decoder", true, true, false, -1, {}, 1},
+              {"no pump", true, true, true, 0, {}, 1},
+              {"no decode worker", true, true, true, 1, {}, 1},
+              {"no retry worker", true, true, true, 2, {}, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     ReceiverRig rig;
-    rig.receiver->SelectDecoder(4);
-    threadsBeforeFailure = started;
+    rig.channel->opens = row.opens;
+    rig.configures = row.configures;
+    if (row.decoder) rig.receiver->SelectDecoder(4);
+    threadsBeforeFailure = row.workersStarted;
     EXPECT_FALSE(rig.receiver->OpenGpsPort(3, 115200));
     EXPECT_EQ(threadsBeforeFailure, -1);
     EXPECT_FALSE(rig.receiver->IsOpen());
-    EXPECT_EQ(rig.channel->Stops(), 1u);
-    ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200)) << "the next Start works again";
+    EXPECT_EQ(rig.traces.Get(), row.traces);
+    EXPECT_EQ(rig.channel->Stops(), row.stops);
+    EXPECT_EQ(rig.channel->writes.Get(), Strings(row.opens && row.decoder ? 1 : 0, "CONFIG\r\n"));
+    rig.channel->opens = rig.configures = true;
+    rig.receiver->SelectDecoder(4);
+    EXPECT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
   }
+}
+
+// DataPump reads every 100 ms; DecodeWorker hands the decoder at most 2048
+// bytes at a time.
+TEST(GpsReceiverTest, ThePumpPollsEvery100msAndTheDecoderTakes2048Bytes) {
+  ReceiverRig rig;
+  rig.receiver->SelectDecoder(4);
+  ASSERT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
+  rig.channel->Arrive(std::string(5000, 'x'));
+  ASSERT_TRUE(WaitUntil([&] { return !rig.chunks.Get().empty(); }));
+  EXPECT_EQ(rig.chunks.Get()[0], 2048);
+  EXPECT_NE(rig.time.ThreadOf("wait 100"), std::thread::id{});
 }
 
 TEST(GpsReceiverTest, TrimbleWithoutFixIsConfiguredThirteenTimesAndClosedByItsRetryWorker) {
@@ -173,4 +293,4 @@ TEST(GpsReceiverTest, AdjustTimeSetsTheClockToUtc) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -1,42 +1,76 @@
 // The termios serial device, the buffered serial channel and the raw relay
-// port, each on a real pseudo-terminal.
+// port, each on a real pseudo-terminal that the data folder's dosdevices/com3
+// link points at; the channel's worker loops also on a stub port.
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <chrono>
-#include <string>
-#include <thread>
-
-#include "ComLink.h"
+#include "fixtures/Process.h"
 #include "fixtures/RecordingEventLog.h"
+#include "fixtures/StubSerialDevice.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/VirtualTime.h"
+#include "platform/PseudoTerminal.h"
 #include "receiver/RelayPort.h"
 #include "receiver/SerialChannel.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
 using std::chrono::steady_clock;
-using testing::Bytes;
-using testing::ComLink;
-using testing::WaitUntil;
 
-speed_t Baud(ComLink& com) {
-  termios tio{};
-  EXPECT_EQ(tcgetattr(com.Pty().Master(), &tio), 0);
-  return cfgetospeed(&tio);
+Bytes Text(std::string_view text) {
+  return {text.begin(), text.end()};
 }
 
+// COM3 in a temporary CORVANE_HOME; COM`nowhere` links to no device.
+struct ComLink {
+  explicit ComLink(int nowhere) {
+    ::setenv("CORVANE_HOME", home.path().c_str(), 1);
+    std::filesystem::create_directories(home.path() / "dosdevices");
+    std::filesystem::create_symlink(pty->SlavePath(), home.path() / "dosdevices/com3");
+    std::filesystem::create_symlink(home.path() / "gone",
+                                    home.path() / ("dosdevices/com" + std::to_string(nowhere)));
+  }
+  ~ComLink() { ::unsetenv("CORVANE_HOME"); }
+
+  // What the far end received, gathered until `count` bytes came or the
+  // deadline passed.
+  Bytes Receive(size_t count, std::chrono::milliseconds deadline = 5s) {
+    Bytes bytes;
+    uint8_t buffer[4096];
+    WaitUntil(
+        [&] {
+          const int n = pty->Read(buffer, sizeof buffer, 20ms);
+          bytes.insert(bytes.end(), buffer, buffer + std::max(n, 0));
+          return n < 0 || bytes.size() >= count;
+        },
+        deadline);
+    return bytes;
+  }
+  void Send(const Bytes& bytes) {
+    ASSERT_EQ(pty->Write(bytes.data(), static_cast<int>(bytes.size()), 5s),
+              static_cast<int>(bytes.size()));
+  }
+  speed_t Baud() {
+    termios tio{};
+    EXPECT_EQ(tcgetattr(pty->Master(), &tio), 0);
+    return cfgetospeed(&tio);
+  }
+
+  TempDir home;
+  std::unique_ptr<PseudoTerminal> pty = PseudoTerminal::Create();
+};
+
 TEST(SerialDeviceTest, LineStateAndRawBytes) {
-  ComLink com;
-  ASSERT_TRUE(com.Ready());
+  ComLink com(5);
   auto device = OpenSerialDevice("COM3:");
   ASSERT_NE(device, nullptr);
   ASSERT_TRUE(device->SetLineState(LineState{9600, 8, 0, 0}));
   termios tio{};
-  ASSERT_EQ(tcgetattr(com.Pty().Master(), &tio), 0);
-  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  ASSERT_EQ(tcgetattr(com.pty->Master(), &tio), 0);
   EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B9600));
+  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B9600));
   EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
   EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
@@ -47,21 +81,19 @@ TEST(SerialDeviceTest, LineStateAndRawBytes) {
   ASSERT_TRUE(device->SetLineState(LineState{115200, 8, 0, 0}));
   EXPECT_FALSE(device->SetLineState(LineState{12345, 8, 0, 0}));
   EXPECT_EQ(device->LastError(), EINVAL);
-  EXPECT_EQ(Baud(com), static_cast<speed_t>(B115200));
+  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B115200));
 
   // Raw: every byte value goes through unchanged.
-  std::vector<uint8_t> all(256);
+  Bytes all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
   ASSERT_EQ(device->Write(all.data(), 256), 256);
   EXPECT_EQ(com.Receive(256), all);
 }
 
 TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
-  ComLink com;
-  ASSERT_TRUE(com.Ready());
+  ComLink com(5);
   ScaledTimeSource time(100);
   SerialChannel channel(time);
-  com.LinkNowhere(5);
   EXPECT_FALSE(channel.Open(5, 115200));
   // A rate the line refuses closes the port again.
   EXPECT_FALSE(channel.Open(3, 12345));
@@ -73,20 +105,22 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   EXPECT_LT(steady_clock::now() - start, 20ms);
   EXPECT_FALSE(channel.StartWorkers());
   // Bytes written with no worker wait in the queue...
-  EXPECT_EQ(channel.Write(Bytes("unlog").data(), 5), 5);
+  EXPECT_EQ(channel.Write(Text("unlog").data(), 5), 5);
 
+  // What came before the opening is discarded.
+  com.Send(Text("stale"));
   ASSERT_TRUE(channel.Open(3, 115200));
-  EXPECT_EQ(Baud(com), static_cast<speed_t>(B115200));
+  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B115200));
   SerialTimeouts timeouts;
   ASSERT_TRUE(channel.Handle()->GetTimeouts(timeouts));
   EXPECT_EQ(timeouts.ReadIntervalTimeout, 50u);
 
   // ...and go out with the next write once the workers run, in order.
   ASSERT_TRUE(channel.StartWorkers());
-  channel.Write(Bytes("all\r\n").data(), 5);
-  EXPECT_EQ(com.Receive(10), Bytes("unlogall\r\n"));
-  com.Send(Bytes("$GPGGA,1\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() == 10; }));
+  channel.Write(Text("all\r\n").data(), 5);
+  EXPECT_EQ(com.Receive(10), Text("unlogall\r\n"));
+  com.Send(Text("$GPGGA,1\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() >= 10; }));
   EXPECT_EQ(channel.Read(buffer, 4), 4);
   EXPECT_EQ(std::string(buffer, buffer + 4), "$GPG");
 
@@ -98,21 +132,21 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   EXPECT_EQ(channel.Handle(), nullptr);
 
   // Open after Stop works on the same object; neither clears the queues.
-  channel.Write(Bytes("fix ").data(), 4);
+  channel.Write(Text("fix ").data(), 4);
   ASSERT_TRUE(channel.Open(3, 9600));
-  EXPECT_EQ(Baud(com), static_cast<speed_t>(B9600));
+  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B9600));
   EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, sizeof buffer)), "GA,1\r\n");
   ASSERT_TRUE(channel.StartWorkers());
-  channel.Write(Bytes("none\r\n").data(), 6);
-  EXPECT_EQ(com.Receive(10), Bytes("fix none\r\n"));
+  channel.Write(Text("none\r\n").data(), 6);
+  EXPECT_EQ(com.Receive(10), Text("fix none\r\n"));
 
   // 8192 bytes held is not yet too many: the next byte is appended.
-  com.Send(std::vector<uint8_t>(SerialChannel::kRxQueueLimit, 'a'));
+  com.Send(Bytes(SerialChannel::kRxQueueLimit, 'a'));
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() == 8192; }));
-  com.Send(Bytes("b"));
+  com.Send(Text("b"));
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() == 8193; }));
   // 8193 held: the next block replaces everything.
-  com.Send(Bytes("$GPRMC,x*"));
+  com.Send(Text("$GPRMC,x*"));
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() != 8193; }));
   EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, sizeof buffer)), "$GPRMC,x*");
 
@@ -124,11 +158,43 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   EXPECT_FALSE(channel.Open(3, 9600));
 }
 
+// The workers' loops, run on this thread against a stub port: a receive pass
+// reads at most 128 bytes, then waits 50 ms; Stop pauses 100 ms before it
+// closes the port; a failed write ends the transmit loop at once.
+TEST(SerialChannelTest, WorkerLoopsOnAStubPort) {
+  struct Port final : StubSerialDevice {
+    int Read(uint8_t*, int capacity) override {
+      reads.push_back(capacity);
+      open = false;
+      return 0;
+    }
+    int Write(const uint8_t* bytes, int count) override {
+      writes.emplace_back(bytes, bytes + count);
+      if (duringWrite) std::exchange(duringWrite, nullptr)();
+      return -1;
+    }
+    std::vector<int> reads;
+    std::vector<std::string> writes;
+    std::function<void()> duringWrite;
+  };
+  VirtualTimeSource time;
+  SerialChannel channel(time);
+  auto port = std::make_shared<Port>();
+  channel.ReceiveLoop(port);
+  EXPECT_EQ(port->reads, std::vector<int>{128});
+  EXPECT_EQ(time.Now(), 50ms);
+
+  channel.Write(Text("abc").data(), 3);
+  channel.Stop();
+  EXPECT_EQ(time.Sleeps(), std::vector<Millis>{100ms});
+  port->duringWrite = [&] { channel.Write(Text("def").data(), 3); };
+  channel.TransmitLoop(port);
+  EXPECT_EQ(port->writes, std::vector<std::string>{"abc"});
+}
+
 TEST(RelayPortTest, WritesRefusesAndLogsItsFailures) {
-  ComLink com;
-  ASSERT_TRUE(com.Ready());
-  com.LinkNowhere(6);
-  testing::RecordingEventLog failures, rejected, quiet;
+  ComLink com(6);
+  RecordingEventLog failures, rejected, quiet;
   EXPECT_EQ(OpenRelayPort("COM6", 115200, failures), nullptr);
   // A rejected line state is logged and the port is returned anyway; the
   // port is busy while the relay holds it.
@@ -142,24 +208,24 @@ TEST(RelayPortTest, WritesRefusesAndLogsItsFailures) {
 
   port = OpenRelayPort("COM3", 38400, quiet);
   ASSERT_NE(port, nullptr);
-  EXPECT_EQ(Baud(com), static_cast<speed_t>(B38400));
+  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B38400));
   SerialTimeouts timeouts;
   ASSERT_TRUE(port->GetTimeouts(timeouts));
   EXPECT_EQ(timeouts.ReadIntervalTimeout, 20u);
-  const std::vector<uint8_t> line = Bytes("log rtcm1033b ontime 10\r\n");
+  const Bytes line = Text("log rtcm1033b ontime 10\r\n");
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 25), 25);
   EXPECT_EQ(com.Receive(25), line);
   // Refusals write nothing; 512 bytes is the most one call takes.
-  std::vector<uint8_t> big(513, 0x02);
+  Bytes big(513, 0x02);
   EXPECT_EQ(WriteRelayPort(nullptr, line.data(), 5), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), nullptr, 5), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 0), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), -3), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), big.data(), 513), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), big.data(), 512), 512);
-  EXPECT_EQ(com.Receive(513, 300ms), std::vector<uint8_t>(512, 0x02));
+  EXPECT_EQ(com.Receive(513, 300ms), Bytes(512, 0x02));
   // A failing device write gives 0; a closed port is refused.
-  com.Pty().CloseMaster();
+  com.pty->CloseMaster();
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 5), 0);
   port->Close();
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 5), -1);
@@ -168,4 +234,4 @@ TEST(RelayPortTest, WritesRefusesAndLogsItsFailures) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

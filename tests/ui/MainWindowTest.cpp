@@ -2,25 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QProgressBar>
 #include <QTest>
-#include <atomic>
-#include <thread>
+#include <future>
 
+#include "fixtures/FakeClock.h"
 #include "fixtures/QtApp.h"
 #include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-class FixedClock final : public Clock {
- public:
-  CalendarTime LocalNow() override { return {2026, 3, 4, 5, 6, 7}; }
-  int SetUtc(const CalendarTime&) override { return EPERM; }
-};
+using namespace std::chrono_literals;
 
 struct MainWindowFixture : ::testing::Test {
-  MainWindowFixture() { testing::EnsureQtApp(); }
+  MainWindowFixture() { EnsureQtApp(); }
 
   QString Text(int id) { return FindControl<QLabel>(window.get(), id)->text(); }
   QListWidget* List() { return FindControl<QListWidget>(window.get(), kIdcEventList); }
@@ -28,36 +25,33 @@ struct MainWindowFixture : ::testing::Test {
     window = std::make_unique<CDlgMain>(settings, registry, log, boxes, time, clock, routes);
   }
 
-  testing::TempDir dir;
+  TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
   EventFile file{dir.path() / "log.txt"};
-  FixedClock clock;
+  FakeClock clock;
   StampedEventLog log{file, clock};
-  testing::ScriptedMessageBoxes boxes;
+  ScriptedMessageBoxes boxes;
   Settings settings;
-  UiTimeSource time{testing::EnsureQtApp().thread()};
+  UiTimeSource time{EnsureQtApp().thread()};
   SystemRouteSource routes;
   std::unique_ptr<CDlgMain> window;
 };
 
-TEST_F(MainWindowFixture, FirstRunShowsLabelsTitleAndStartUpLines) {
+TEST_F(MainWindowFixture, LabelsTitleAndStartUpLinesOfAFirstRunAndOfStoredSettings) {
   Open();
   EXPECT_EQ(window->windowTitle(), "Corvane V2.5");
-  EXPECT_FALSE(window->windowIcon().isNull());
-  EXPECT_EQ(Text(kIdcCasterLabel), ":0");
-  EXPECT_EQ(Text(kIdcMountLabel), "  CMR");
-  EXPECT_EQ(Text(kIdcPortLabel), "  0");
+  EXPECT_EQ(std::tuple(Text(kIdcCasterLabel), Text(kIdcMountLabel), Text(kIdcPortLabel)),
+            std::tuple(":0", "  CMR", "  0"));
   ASSERT_EQ(List()->count(), 3);
   EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] System Init.");
   EXPECT_EQ(List()->item(2)->text(), "[ 3/ 4-05:06:07] Corvane V2.5");
-  for (int id : {1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018}) {
+  for (int id = 1009; id <= 1018; ++id) {
     const QWidget* control = window->findChild<QWidget*>(ControlName(id));
     ASSERT_NE(control, nullptr) << id;
     EXPECT_TRUE(window->rect().contains(control->geometry())) << id;
   }
-}
 
-TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
+  // The widest caster label fits; an unknown format shows no name.
   Settings stored;
   stored.CasterAddress = "255.255.255.255";
   stored.Port = 65535;
@@ -71,38 +65,45 @@ TEST_F(MainWindowFixture, LabelsFollowLoadedSettingsAndUnknownFormat) {
   EXPECT_EQ(caster->text(), "255.255.255.255:65535");
   EXPECT_LE(caster->fontMetrics().horizontalAdvance(caster->text()),
             caster->contentsRect().width());
-  EXPECT_EQ(Text(kIdcMountLabel), "RTK1  ");
-  EXPECT_EQ(Text(kIdcPortLabel), "COM2  38400");
+  EXPECT_EQ(std::tuple(Text(kIdcMountLabel), Text(kIdcPortLabel)),
+            std::tuple("RTK1  ", "COM2  38400"));
 }
 
-TEST_F(MainWindowFixture, ExitAsksAndCancelDoesNot) {
+TEST_F(MainWindowFixture, RunningControlsTransferAndTheExitQuestion) {
   Open();
   auto* exitButton = FindControl<QPushButton>(window.get(), kIdcExit);
   window->show();
   boxes.answers = {MessageResult::Cancel};
   QTest::mouseClick(exitButton, Qt::LeftButton);
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].Text, u"Do you want to exit");
-  EXPECT_EQ(boxes.shown[0].Caption, u"Prompt");
-  EXPECT_EQ(boxes.shown[0].Buttons, MessageButtons::OkCancel);
-  EXPECT_EQ(boxes.shown[0].Icon, MessageIcon::Question);
+  const ShownBox& box = boxes.shown[0];
+  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
+            std::tuple(u"Do you want to exit", u"Prompt", MessageButtons::OkCancel,
+                       MessageIcon::Question));
   EXPECT_TRUE(window->isVisible());
 
   // The OK command reaches the window even while a relay runs.
   auto* startStop = FindControl<QPushButton>(window.get(), kIdcStartStop);
   auto* option = FindControl<QPushButton>(window.get(), kIdcOption);
+  window->DisableStartStop();
+  EXPECT_FALSE(startStop->isEnabled());
   window->SetRunningControls(false);
   EXPECT_TRUE(startStop->isEnabled() && option->isEnabled() && exitButton->isEnabled());
   EXPECT_EQ(startStop->text(), "Start");
+  window->DisableStartStop();
   window->SetRunningControls(true);
-  EXPECT_TRUE(startStop->isEnabled());
-  EXPECT_FALSE(option->isEnabled() || exitButton->isEnabled());
+  EXPECT_TRUE(startStop->isEnabled() && !option->isEnabled() && !exitButton->isEnabled());
   EXPECT_EQ(startStop->text(), "Stop");
+  // A tick's statistics; the bar moves only when bytes arrived.
+  auto* progress = FindControl<QProgressBar>(window.get(), kIdcProgress);
+  window->ShowTransfer({"75.00B/s", "1.00 KB", 42});
+  window->ShowTransfer({"0.00B/s", "1.00 KB", std::nullopt});
+  EXPECT_EQ(std::tuple(Text(kIdcSpeed), Text(kIdcSent), progress->value()),
+            std::tuple("0.00B/s", "1.00 KB", 42));
   boxes.answers = {MessageResult::Ok};
   window->accept();
   EXPECT_EQ(boxes.shown.size(), 2u);
-  EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(window->result(), QDialog::Accepted);
+  EXPECT_TRUE(!window->isVisible() && window->result() == QDialog::Accepted);
 
   Open();
   window->show();
@@ -119,17 +120,24 @@ TEST_F(MainWindowFixture, AWorkerWaitsUntilItsLineIsShownOnTop) {
     returned = true;
   });
   // The UI thread is busy: the worker must still be waiting.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(100ms);
   EXPECT_FALSE(returned.load());
   EXPECT_EQ(List()->count(), 3);
   for (int i = 0; i < 500 && !returned.load(); ++i) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   worker.join();
-  EXPECT_TRUE(returned.load());
   ASSERT_EQ(List()->count(), 4);
   EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] Socket Send Error: 104");
+
+  // Once the window has ended, a worker's line goes to the file alone.
+  window->reject();
+  auto late = std::async(std::launch::async, [&] { log.LogEvent("Read Port Error"); });
+  const bool waited = late.wait_for(2s) != std::future_status::ready;
+  while (late.wait_for(10ms) != std::future_status::ready) QCoreApplication::processEvents();
+  EXPECT_FALSE(waited);
+  EXPECT_EQ(List()->count(), 4);
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

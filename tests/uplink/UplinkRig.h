@@ -1,62 +1,25 @@
 // Test parts for the uplink: a scripted relay port, a real socket that records
-// and can fail its sends, a loopback listener standing in for the caster, and
-// a child program whose output a test can wait for. Every wait has a
-// deadline, so a fault fails the test instead of hanging it.
+// and can fail its sends, and a loopback listener standing in for the caster.
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "config/Settings.h"
+#include "fixtures/Process.h"
 #include "fixtures/StubSerialDevice.h"
 #include "platform/SerialDevice.h"
 #include "platform/TcpSocket.h"
 
 namespace corvane::testing {
-
-using namespace std::chrono_literals;
-
-// Polls until the condition holds; false after five seconds.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-// Reads until what came holds `text`, the peer closed, or five seconds passed;
-// returns all that came.
-inline std::string ReadUntil(int fd, std::string_view text) {
-  std::string received;
-  char chunk[4096];
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (received.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, 20) <= 0) continue;
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n <= 0) break;
-    received.append(chunk, static_cast<size_t>(n));
-  }
-  return received;
-}
 
 inline sockaddr_in Loopback(uint16_t port) {
   return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
@@ -163,6 +126,25 @@ class RecordingSocket final : public StreamSocket {
   bool Create() override { return real_.Create(); }
   bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
   int Send(const uint8_t* bytes, int count) override {
+    sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
+    const int sent = RecordedSend(bytes, count);
+    sendingSince_ = 0;
+    return sent;
+  }
+  void Shutdown() override { real_.Shutdown(); }
+  void Close() override { real_.Close(); }
+  bool IsValid() const override { return real_.IsValid(); }
+  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
+  const std::vector<std::string>& Sends() const { return sends_; }
+  // True while a send has waited longer than `span`; from any thread.
+  bool BlockedFor(std::chrono::steady_clock::duration span) const {
+    const int64_t since = sendingSince_;
+    return since != 0 &&
+           std::chrono::steady_clock::now().time_since_epoch().count() - since > span.count();
+  }
+
+ private:
+  int RecordedSend(const uint8_t* bytes, int count) {
     if (failFrom >= 0 && static_cast<int>(sends_.size()) >= failFrom) {
       sends_.emplace_back();
       lastError_ = failError;
@@ -173,62 +155,11 @@ class RecordingSocket final : public StreamSocket {
                         static_cast<size_t>(std::max(sent, 0)));
     return sent;
   }
-  void Shutdown() override { real_.Shutdown(); }
-  void Close() override { real_.Close(); }
-  bool IsValid() const override { return real_.IsValid(); }
-  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
-  const std::vector<std::string>& Sends() const { return sends_; }
 
- private:
   TcpSocket real_;
   std::vector<std::string> sends_;
   int lastError_ = 0;
-};
-
-// A program with its standard output on a pipe and its standard error
-// dropped; killed and reaped at the end at the latest.
-struct ChildProcess {
-  explicit ChildProcess(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    pid = ::fork();
-    if (pid == 0) {  // only async-signal-safe calls from here to exec
-      ::dup2(fds[1], STDOUT_FILENO);
-      ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    output = fds[0];
-  }
-  ~ChildProcess() {
-    Stop(SIGKILL);
-    ::close(output);
-  }
-  pid_t Pid() const { return pid; }
-  // What came up to the first LF (or more); empty when nothing came in 5 s.
-  std::string ReadLine() { return ReadUntil(output, "\n"); }
-  // True when a line holding `text` came within 5 s.
-  bool AwaitLine(std::string_view text) {
-    return ReadUntil(output, text).find(text) != std::string::npos;
-  }
-  // Signals the program and reaps it: its exit status, or -1 when it did not
-  // exit normally within five seconds.
-  int Stop(int signal = SIGTERM) {
-    int status = 0;
-    if (pid <= 0 || ::kill(pid, signal) != 0 ||
-        !Eventually([&] { return ::waitpid(pid, &status, WNOHANG) != 0; })) {
-      return -1;
-    }
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  pid_t pid = -1;
-  int output = -1;
+  std::atomic<int64_t> sendingSince_{0};
 };
 
 }  // namespace corvane::testing

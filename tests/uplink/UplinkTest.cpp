@@ -1,37 +1,23 @@
 // The uplink: the caster handshake and the relay against loopback listeners,
-// scripted ports and virtual or scaled time; corvane-caster as a program; and
-// the whole chain over real parts, where a pseudo-terminal stands in for the
-// receiver's cable and RTKLIB's str2str pulls the stream back out of the
-// caster as an independent NTRIP client.
+// scripted ports and virtual or scaled time, and the network bearer on
+// scripted routes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <filesystem>
 #include <numeric>
-#include <random>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <utility>
 
-#include "fixtures/Files.h"
 #include "fixtures/RecordingEventLog.h"
 #include "fixtures/VirtualTime.h"
-#include "receiver/ComLink.h"
-#include "receiver/RelayPort.h"
 #include "uplink/CasterHandshake.h"
+#include "uplink/NetworkBearer.h"
 #include "uplink/Relay.h"
 #include "uplink/UplinkRig.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using namespace testing;
 
 const std::string kAgentAndEnd = "Source-Agent: NTRIP DADEDodazezuDadivo/1.0.0\n\r\n";
 const std::string kRequest = "SOURCE pw M\n" + kAgentAndEnd;
-const std::string kCaster = CORVANE_BIN_DIR "/corvane-caster";
 
 // A loopback listener for the caster, a recording socket and a log, and a
 // relay over the socket and a scripted port; Running is set, no thread started.
@@ -105,6 +91,9 @@ TEST(CasterHandshakeTest, RefusedConnectLogsErrnoThenConnectError) {
   EXPECT_THAT(rig.log.Events(),
               ::testing::ElementsAre("GetLastErr:111\n", "Connet Err.",
                                      ::testing::MatchesRegex("GetLastErr:[0-9]+\n")));
+  // Only the connect failure has a text.
+  for (const int32_t code : {kConnectErrorNone, 1, 3, -1}) LogConnectError(code, rig.log);
+  EXPECT_EQ(rig.log.Events().size(), 3u);
 }
 
 TEST(RelayBufferTest, OverflowDropsWhatWaitedAndKeepsTheNewChunk) {
@@ -148,7 +137,7 @@ TEST(RelayTest, ReaderPausesAdaptToTheReadSize) {
 TEST(RelayTest, SendErrorEndsBothThreadsAndIsLoggedOnce) {
   for (const bool casterCloses : {false, true}) {
     SCOPED_TRACE(casterCloses ? "caster closes" : "send fails");
-    ScaledTimeSource time(1000.0);
+    RecordingScaledTime time(1000.0);
     RelayRig rig(time);
     rig.port->repeat = true;
     rig.port->Add(std::string(100, 'x'));
@@ -158,7 +147,7 @@ TEST(RelayTest, SendErrorEndsBothThreadsAndIsLoggedOnce) {
     if (casterCloses) ::close(std::exchange(rig.caster.peer, -1));
     ASSERT_TRUE(rig.relay.StartReader());
     ASSERT_TRUE(rig.relay.StartSender());
-    ASSERT_TRUE(Eventually([&] { return rig.relay.Ended(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.relay.Ended(); }));
     rig.relay.Join();
     EXPECT_EQ(rig.State(), (std::vector<int>{0, 1, 1, 0, 0}));
     const int error = rig.relay.Flags().LastSocketError;
@@ -169,7 +158,26 @@ TEST(RelayTest, SendErrorEndsBothThreadsAndIsLoggedOnce) {
     EXPECT_EQ(rig.log.Events(),
               (std::vector<std::string>{"Start Ntrip Server thread!",
                                         "Socket Send Error: " + std::to_string(error)}));
+    // The sender's pause; none of the reader's is as long.
+    EXPECT_NE(time.ThreadOf("100"), std::thread::id{});
   }
+}
+
+// Without a connection the sender takes each batch and drops it.
+TEST(RelayTest, WithoutAConnectionTheSenderDropsEachBatch) {
+  ScaledTimeSource time(100.0);
+  RelayRig rig(time);
+  rig.port->Add("abc");
+  ASSERT_TRUE(rig.relay.StartReader());
+  ASSERT_TRUE(WaitUntil([&] { return rig.relay.Buffer().Total() == 3; }));
+  ASSERT_TRUE(rig.relay.StartSender());
+  ASSERT_TRUE(WaitUntil([&] { return rig.relay.Buffer().Fill() == 0; }));
+  rig.relay.Flags().Running = 0;
+  rig.relay.CloseRelayPort();
+  rig.relay.Join();
+  EXPECT_TRUE(rig.socket->Sends().empty());
+  EXPECT_EQ(rig.State(), (std::vector<int>{0, 0, 1, 0, 0}));
+  EXPECT_EQ(rig.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
 
 // Sleeps that hold until the gate opens, to park a relay's sender in its pause.
@@ -189,8 +197,8 @@ TEST(RelayTest, NextRelayRunsUntouchedWhileThePreviousOneWindsDown) {
   old.Connect();
   ASSERT_TRUE(old.relay.StartReader());
   ASSERT_TRUE(old.relay.StartSender());
-  ASSERT_TRUE(old.port->AwaitReads(1));                              // the reader waits in a read
-  ASSERT_TRUE(Eventually([&] { return oldTime.sleeping.load(); }));  // the sender in its pause
+  ASSERT_TRUE(old.port->AwaitReads(1));                             // the reader waits in a read
+  ASSERT_TRUE(WaitUntil([&] { return oldTime.sleeping.load(); }));  // the sender in its pause
 
   // The restart: the old relay is told to stop, the next one starts at once.
   // Its first bytes are put before its sender starts, and go out first.
@@ -199,7 +207,7 @@ TEST(RelayTest, NextRelayRunsUntouchedWhileThePreviousOneWindsDown) {
   RelayRig next(time);
   next.port->Add("EARLY-BYTES");
   ASSERT_TRUE(next.relay.StartReader());
-  ASSERT_TRUE(Eventually([&] { return next.relay.Buffer().Total() == 11; }));
+  ASSERT_TRUE(WaitUntil([&] { return next.relay.Buffer().Total() == 11; }));
   next.Connect();
   next.socket->sendLimit = 4;  // short sends: the rest of each batch must follow
   ASSERT_TRUE(next.relay.StartSender());
@@ -224,156 +232,64 @@ TEST(RelayTest, NextRelayRunsUntouchedWhileThePreviousOneWindsDown) {
   EXPECT_EQ(next.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
 
-// The port from the caster's first line, "listening 127.0.0.1:<port> mount /<mount>".
-uint16_t ListeningPort(ChildProcess& caster) {
-  const std::string line = ReadUntil(caster.output, " mount ");
-  return static_cast<uint16_t>(std::atoi(line.substr(line.find(':') + 1).c_str()));
+// A stop while the sender is blocked on a dead link (a caster that accepted
+// the connection and never reads) wakes the send at once, long before its
+// time-out; an owner's stop is no socket failure.
+TEST(RelayTest, AStopWakesASendBlockedOnADeadLink) {
+  ScaledTimeSource time(100.0);
+  RelayRig rig(time);
+  const int small = 4096;  // a small receive window fills the link quickly
+  ::setsockopt(rig.caster.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  rig.port->repeat = true;
+  rig.port->Add(std::string(1024, 'x'));
+  rig.Connect();
+  ASSERT_TRUE(rig.relay.StartReader());
+  ASSERT_TRUE(rig.relay.StartSender());
+  ASSERT_TRUE(WaitUntil([&] { return rig.socket->BlockedFor(300ms); }));
+  const auto stopped = std::chrono::steady_clock::now();
+  rig.relay.Stop();
+  rig.relay.CloseRelayPort();
+  rig.relay.Join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+  EXPECT_EQ(rig.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
 
-// A loopback connection to the caster that has sent `request`; -1 when the
-// connection failed.
-int Connect(uint16_t port, std::string_view request = {}) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = Loopback(port);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-          static_cast<ssize_t>(request.size())) {
-    ::close(fd);
-    return -1;
+// Routes the caster's address once it has been asked `upAtLook` times.
+class ScriptedRoutes final : public RouteSource {
+ public:
+  bool HasRouteTo(uint32_t address) override {
+    asked.push_back(address);
+    return static_cast<int>(asked.size()) >= upAtLook;
   }
-  return fd;
-}
+  std::vector<uint32_t> asked;
+  int upAtLook = 1;
+};
 
-// CPU seconds the process has used so far.
-double CpuSeconds(pid_t pid) {
-  const std::string stat = ReadFileBytes("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::vector<double> numbers;
-  for (std::string field; fields >> field;) numbers.push_back(std::atof(field.c_str()));
-  // Fields 14 and 15, user and system time, counted from the state (3).
-  return (numbers.at(11) + numbers.at(12)) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
+TEST(NetworkBearerTest, AsksForTheCastersAddressAndWaitsUpToSixtySeconds) {
+  EXPECT_TRUE(SystemRouteSource().HasRouteTo(inet_addr("127.3.2.1")));  // loopback is up
+  ScriptedRoutes routes;
+  VirtualTimeSource time;
+  Settings settings;
+  settings.CasterAddress = "192.168.7.9";
+  NetworkBearer bearer(routes, time, settings);
+  EXPECT_EQ(bearer.BearerIsUp(), 1);
+  settings.CasterAddress = "10.0.0.2";  // read anew at every call
+  routes.upAtLook = 2;
+  EXPECT_EQ(bearer.BearerIsUp(), 1);
+  EXPECT_EQ(routes.asked, (std::vector<uint32_t>{inet_addr("192.168.7.9"), inet_addr("10.0.0.2")}));
 
-TEST(CasterToolTest, AnswersByPasswordAndMountWithOrWithoutItsSlash) {
-  ChildProcess caster({kCaster, "--port", "0", "--mount", "/BASE", "--password", "pw"});
-  const uint16_t port = ListeningPort(caster);
-  const std::pair<std::string, std::string> cases[] = {
-      {"SOURCE wrong BASE\n\r\n", "ERROR - Bad Password\r\n"},
-      {"SOURCE pw OTHER\n\r\n", "ERROR - Bad Mountpoint\r\n"},
-      {"SOURCE pw BASE\n\r\n", "ICY 200 OK\r\n"},
-      {"SOURCE pw /BASE\n\r\n", "ERROR - Mount Point Taken or Invalid\r\n"},  // so matched
-      {"GET /BASE HTTP/1.0\r\n\r\n", "ICY 200 OK\r\n"},
-  };
-  std::vector<int> connections;
-  for (const auto& [request, reply] : cases) {
-    SCOPED_TRACE(request);
-    const int fd = connections.emplace_back(Connect(port, request));
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(ReadUntil(fd, reply), reply);
-  }
-  for (const int fd : connections) ::close(fd);
-  EXPECT_EQ(caster.Stop(SIGINT), 0);
-}
+  routes.asked.clear();
+  routes.upAtLook = 5;  // the link comes up on the fifth look
+  EXPECT_EQ(bearer.EstablishBearer(), 1);
+  EXPECT_EQ(time.Now(), Millis(4000));
 
-// The statistics line names the RTCM 3 message types of its second: all five
-// of the capture while it arrives, none once the source is quiet.
-TEST(CasterToolTest, StatisticsNameTheRtcm3TypesOfTheSecond) {
-  ChildProcess caster({kCaster, "--port", "0", "--mount", "M", "--password", "pw"});
-  const uint16_t port = ListeningPort(caster);
-  EXPECT_TRUE(caster.AwaitLine("clients=0 types=-\n"));
-  const std::string capture = ReadFileBytes(CORVANE_SOURCE_DIR "/tests/data/rtcm3/testglo.rtcm3");
-  const int source = Connect(port, "SOURCE pw M\r\n\r\n" + capture);
-  ASSERT_GE(source, 0);
-  // The capture may arrive across two seconds' lines.
-  std::istringstream lines(ReadUntil(caster.output, "bytes=57931 ") + caster.ReadLine());
-  std::string named;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find("source=up") != std::string::npos)
-      named += line.substr(line.find("types=") + 6) + ",";
-  }
-  for (const char* type : {"1004,", "1005,", "1012,", "1019,", "1020,"})
-    EXPECT_THAT(named, ::testing::HasSubstr(type));
-  EXPECT_TRUE(caster.AwaitLine("bytes=57931 rate=0 clients=0 types=-\n"));
-  ::close(source);
-  EXPECT_EQ(caster.Stop(SIGINT), 0);
-}
-
-// Out of descriptors the caster waits instead of spinning, takes the source as
-// soon as descriptors are freed, and drops a peer that has not finished its
-// request within 10 s.
-TEST(CasterToolTest, SilentPeersNeitherSpinNorLockTheSourceOut) {
-  ChildProcess caster(
-      {"/bin/sh", "-c", "ulimit -n 16 && exec " + kCaster + " --port 0 --mount M --password pw"});
-  const uint16_t port = ListeningPort(caster);
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<int> silent;
-  for (int i = 0; i < 14; ++i) silent.push_back(Connect(port));
-  const int source = Connect(port, "SOURCE pw M\r\n\r\n");
-  ASSERT_GE(source, 0);
-  std::this_thread::sleep_for(500ms);
-  const double cpu = CpuSeconds(caster.Pid());
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_LT(CpuSeconds(caster.Pid()) - cpu, 0.3) << "spins while out of descriptors";
-
-  for (size_t i = 1; i < silent.size(); ++i) ::close(silent[i]);
-  EXPECT_EQ(ReadUntil(source, "ICY 200 OK\r\n"), "ICY 200 OK\r\n");
-  pollfd first{silent[0], POLLIN, 0};
-  EXPECT_EQ(::poll(&first, 1, 0), 0) << "dropped before its 10 s";
-  EXPECT_EQ(::poll(&first, 1, 12000), 1);
-  const auto dropped = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(dropped, 9500ms);
-  EXPECT_LT(dropped, 11500ms);
-  char byte = 0;
-  EXPECT_EQ(::recv(silent[0], &byte, 1, MSG_DONTWAIT), 0) << "closed by the caster";
-  ::close(silent[0]);
-  ::close(source);
-  EXPECT_EQ(caster.Stop(SIGINT), 0);
-}
-
-TEST(RelayEndToEndTest, PtyStreamReachesTheCasterAndAnNtripClientUnchanged) {
-  ASSERT_TRUE(std::filesystem::exists("/usr/bin/str2str")) << "install the rtklib package";
-  ComLink link;
-  ASSERT_TRUE(link.Ready());
-  const auto casterFile = link.Home() / "caster.bin", clientFile = link.Home() / "client.bin";
-  ChildProcess caster(
-      {kCaster, "--port", "0", "--mount", "M", "--password", "pw", "--out", casterFile.string()});
-  const uint16_t port = ListeningPort(caster);
-  // The client joins first, so it sees the stream from its first byte.
-  ChildProcess client({"/usr/bin/str2str", "-in",
-                       "ntrip://:@127.0.0.1:" + std::to_string(port) + "/M", "-out",
-                       "file://" + clientFile.string()});
-  ASSERT_TRUE(caster.AwaitLine("clients=1"));
-
-  RecordingEventLog log;
-  Relay relay(OpenRelayPort(link.Name(), 115200, log), nullptr, log, SteadyTime());
-  relay.Flags().Running = 1;
-  ASSERT_TRUE(relay.StartReader());
-  int32_t connectError = 0;
-  ASSERT_EQ(ConnectCaster(relay.CasterSocket(), connectError, CasterAt(port), log), 1);
-  ASSERT_TRUE(relay.StartSender());
-
-  // Three seconds at 115200 baud's byte rate, in 10 ms slices of 115 bytes.
-  std::mt19937 random(5);
-  std::string written;
-  const auto start = std::chrono::steady_clock::now();
-  for (int slice = 1; slice <= 300; ++slice) {
-    std::vector<uint8_t> bytes(115);
-    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
-    link.Send(bytes);
-    written.append(bytes.begin(), bytes.end());
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * slice));
-  }
-  for (const auto& file : {casterFile, clientFile}) {
-    EXPECT_TRUE(Eventually([&] { return ReadFileBytes(file).size() >= written.size(); }));
-  }
-  EXPECT_EQ(client.Stop(), 0);
-  EXPECT_TRUE(ReadFileBytes(casterFile) == written);
-  EXPECT_TRUE(ReadFileBytes(clientFile) == written);
-  EXPECT_EQ(relay.Flags().SocketFailed, 0);
-  EXPECT_EQ(relay.Buffer().Total(), written.size());
-  EXPECT_EQ(caster.Stop(), 0);
-  EXPECT_EQ(log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
+  routes.asked.clear();
+  routes.upAtLook = 1000;
+  const Millis start = time.Now();
+  EXPECT_EQ(bearer.EstablishBearer(), 0);
+  EXPECT_EQ(time.Now() - start, NetworkBearer::kEstablishTimeout);
+  EXPECT_EQ(routes.asked.size(), 61u);
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing
