@@ -69,8 +69,8 @@ TEST(SerialDeviceTest, LineStateAndRawBytes) {
   ASSERT_TRUE(device->SetLineState(LineState{9600, 8, 0, 0}));
   termios tio{};
   ASSERT_EQ(tcgetattr(com.pty->Master(), &tio), 0);
-  EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B9600));
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B9600));
+  EXPECT_EQ(std::pair(cfgetispeed(&tio), cfgetospeed(&tio)),
+            std::pair(speed_t{B9600}, speed_t{B9600}));
   EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
   EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
@@ -100,9 +100,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   EXPECT_EQ(channel.Handle(), nullptr);
 
   uint8_t buffer[64];
-  auto start = steady_clock::now();
   EXPECT_EQ(channel.Read(buffer, sizeof buffer), 0);
-  EXPECT_LT(steady_clock::now() - start, 20ms);
   EXPECT_FALSE(channel.StartWorkers());
   // Bytes written with no worker wait in the queue...
   EXPECT_EQ(channel.Write(Text("unlog").data(), 5), 5);
@@ -126,7 +124,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
 
   // Stop ends the worker blocked in its device read at once: closing the
   // device wakes the read.
-  start = steady_clock::now();
+  const auto start = steady_clock::now();
   channel.Stop();
   EXPECT_LT(steady_clock::now() - start, 1000ms);
   EXPECT_EQ(channel.Handle(), nullptr);
