@@ -11,20 +11,13 @@
 namespace corvane::testing {
 namespace {
 
-// The text of a value, checked to be stored as 2 bytes a character with no
-// terminator.
-std::string TextValue(const RegistryStore& registry, std::string_view name) {
-  const auto value = registry.ReadValue(kSettingsKey, name);
-  EXPECT_TRUE(value && value->Type == RegType::Sz) << name;
-  if (!value) return {};
-  const std::u16string wide = FromUtf16LeBytes(value->Bytes);
-  EXPECT_EQ(value->Bytes.size(), wide.size() * 2) << name;
-  EXPECT_EQ(wide.find(u'\0'), std::u16string::npos) << name;
-  return WideToAnsi(wide);
+// A text value as stored: 2 bytes a character, no terminator.
+RegValue Sz(std::string_view text) {
+  return {RegType::Sz, Utf16LeBytes(AnsiToWide(text))};
 }
 
 void PutText(RegistryStore& registry, const char* name, std::string_view text) {
-  registry.WriteValue(kSettingsKey, name, RegValue{RegType::Sz, Utf16LeBytes(AnsiToWide(text))});
+  registry.WriteValue(kSettingsKey, name, Sz(text));
 }
 
 // BaseH as "%.4f" gives it back.
@@ -53,9 +46,12 @@ TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
   saved.BaseH = 12.34567;
   ASSERT_TRUE(SaveSettings(saved, registry));
   RegistryStore reread(registry.File());  // from the file, not memory
-  EXPECT_EQ(TextValue(reread, "BaseLat") + " " + TextValue(reread, "BaseLon") + " " +
-                TextValue(reread, "BaseH") + " " + TextValue(reread, "Mount"),
-            "31.500000000 121.250000000 12.3457 BASE01");
+  const std::pair<const char*, const char*> texts[] = {{"BaseLat", "31.500000000"},
+                                                       {"BaseLon", "121.250000000"},
+                                                       {"BaseH", "12.3457"},
+                                                       {"Mount", "BASE01"}};
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(reread.ReadValue(kSettingsKey, name), Sz(text)) << name;
   EXPECT_EQ(reread.ReadValue(kSettingsKey, "port")->Bytes,
             (std::vector<uint8_t>{0x35, 0x08, 0, 0}));  // names match without case
   Settings loaded;
@@ -68,9 +64,11 @@ TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
 // with or without a terminator as another writer may have stored them.
 TEST_F(SettingsTest, EmptyTextsAndHemispheres) {
   ASSERT_TRUE(SaveSettings(Settings{}, registry));
-  for (const char* name : {"CasterAddress", "Mount", "PassWord", "SerialPort"})
-    EXPECT_TRUE(registry.ReadValue(kSettingsKey, name)->Bytes.empty()) << name;
-  EXPECT_EQ(TextValue(registry, "NS") + TextValue(registry, "EW"), "SW");
+  const std::pair<const char*, const char*> texts[] = {{"CasterAddress", ""}, {"Mount", ""},
+                                                       {"PassWord", ""},      {"SerialPort", ""},
+                                                       {"NS", "S"},           {"EW", "W"}};
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(registry.ReadValue(kSettingsKey, name), Sz(text)) << name;
   Settings unchosen;
   std::tie(unchosen.NS, unchosen.EW) = std::pair('S', 'W');
   EXPECT_EQ(Loaded(), unchosen);
