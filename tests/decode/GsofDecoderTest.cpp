@@ -36,8 +36,9 @@ TEST_F(GsofTest, MultiPageReportIsWalkedAtItsLastPageInRecordOrder) {
   EXPECT_EQ(fix.Snapshot(), PositionFix{});
   const PositionFix f = Decode(Bytes(lastPage, stream.end()));
   EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
-  EXPECT_EQ(std::tuple(f.Day, f.FixQuality, f.Latitude, f.Longitude, f.Altitude, f.Vdop),
-            std::tuple(20, 0, 28.647890245221483, 2.0 * kDegrees, -20.5, 3.0));
+  EXPECT_EQ(std::tuple(f.Day, f.FixQuality, f.Latitude, f.Longitude, f.Altitude),
+            std::tuple(20, 0, 28.647890245221483, 2.0 * kDegrees, -20.5));
+  EXPECT_EQ(std::tuple(f.Pdop, f.Hdop, f.Vdop), std::tuple(2.0, 1.0, 3.0));
   // Squared and summed in single precision; in double it would be 0.22360679774997899.
   EXPECT_EQ(std::tuple(f.Hrms, f.Vrms), std::tuple(0.22360680774598155, double{0.3f}));
   EXPECT_EQ(Decode(GsofReport(PositionTimeRecord(1941, 0, 0x00), 8)).FixQuality, 1);
