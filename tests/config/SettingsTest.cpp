@@ -11,135 +11,116 @@
 namespace corvane::testing {
 namespace {
 
-// The text of a value, checked to be stored as 2 bytes a character with no
-// terminator.
-std::string TextValue(const RegistryStore& registry, std::string_view name) {
-  const auto value = registry.ReadValue(kSettingsKey, name);
-  EXPECT_TRUE(value && value->Type == RegType::Sz) << name;
-  if (!value) return {};
-  const std::u16string wide = FromUtf16LeBytes(value->Bytes);
-  EXPECT_EQ(value->Bytes.size(), wide.size() * 2) << name;
-  EXPECT_EQ(wide.find(u'\0'), std::u16string::npos) << name;
-  return WideToAnsi(wide);
+// A text value as stored: 2 bytes a character, no terminator.
+RegValue Sz(std::string_view text) {
+  return {RegType::Sz, Utf16LeBytes(AnsiToWide(text))};
 }
 
 void PutText(RegistryStore& registry, const char* name, std::string_view text) {
-  registry.WriteValue(kSettingsKey, name, RegValue{RegType::Sz, Utf16LeBytes(AnsiToWide(text))});
+  registry.WriteValue(kSettingsKey, name, Sz(text));
 }
 
-Settings Filled() {
-  Settings settings;
-  settings.CasterAddress = "192.168.10.20";
-  settings.CasterOctets = {192, 168, 10, 20};
-  settings.Port = 2101;
-  settings.Mount = "BASE01";
-  settings.PassWord = "secret";
-  settings.ReConnect_Times = 7;
-  settings.Interval = 30;
-  settings.SerialPort = "COM3";
-  settings.SerialPortRate = 115200;
-  settings.GPSBoard = kBoardTrimble;
-  settings.DiffType = kDiffRtcm32;
-  settings.NS = 'N';
-  settings.EW = 'E';
-  settings.BaseLat = 31.5;
-  settings.BaseLon = 121.25;
-  settings.BaseH = 12.3457;  // as "%.4f" gives it back
-  return settings;
-}
+// BaseH as "%.4f" gives it back.
+// clang-format off
+const Settings kFilled = {
+    .CasterAddress = {"192.168.10.20"}, .CasterOctets = {192, 168, 10, 20}, .Port = 2101,
+    .Mount = {"BASE01"}, .PassWord = {"secret"}, .ReConnect_Times = 7, .Interval = 30,
+    .SerialPort = {"COM3"}, .SerialPortRate = 115200, .GPSBoard = kBoardTrimble,
+    .DiffType = kDiffRtcm32, .NS = 'N', .EW = 'E', .BaseLat = 31.5, .BaseLon = 121.25,
+    .BaseH = 12.3457};
+// clang-format on
 
 struct SettingsTest : ::testing::Test {
+  Settings Loaded(bool loads = true) {
+    Settings settings;
+    EXPECT_EQ(LoadSettings(settings, registry), loads);
+    return settings;
+  }
   TempDir dir;
   RegistryStore registry{dir.path() / "registry.reg"};
 };
 
-TEST_F(SettingsTest, FirstRunKeepsInitialValues) {
-  Settings settings;
-  EXPECT_FALSE(LoadSettings(settings, registry));
-  EXPECT_EQ(settings, Settings{});
-  EXPECT_EQ(std::tuple(settings.ReConnect_Times, settings.GPSBoard), std::tuple(4, kBoardNovAtel));
-}
-
 TEST_F(SettingsTest, SaveWritesFormatsAndReloadsEveryField) {
-  Settings saved = Filled();
+  EXPECT_EQ(Loaded(false), Settings{});  // the first run keeps the initial values
+  Settings saved = kFilled;
   saved.BaseH = 12.34567;
   ASSERT_TRUE(SaveSettings(saved, registry));
   RegistryStore reread(registry.File());  // from the file, not memory
-  EXPECT_EQ(TextValue(reread, "BaseLat"), "31.500000000");
-  EXPECT_EQ(TextValue(reread, "BaseLon"), "121.250000000");
-  EXPECT_EQ(TextValue(reread, "BaseH"), "12.3457");
-  EXPECT_EQ(TextValue(reread, "Mount"), "BASE01");
+  const std::pair<const char*, const char*> texts[] = {{"BaseLat", "31.500000000"},
+                                                       {"BaseLon", "121.250000000"},
+                                                       {"BaseH", "12.3457"},
+                                                       {"Mount", "BASE01"}};
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(reread.ReadValue(kSettingsKey, name), Sz(text)) << name;
   EXPECT_EQ(reread.ReadValue(kSettingsKey, "port")->Bytes,
             (std::vector<uint8_t>{0x35, 0x08, 0, 0}));  // names match without case
   Settings loaded;
   ASSERT_TRUE(LoadSettings(loaded, reread));
-  EXPECT_EQ(loaded, Filled());
+  EXPECT_EQ(loaded, kFilled);
 }
 
 // Settings never chosen: empty texts are zero-byte values, the hemispheres
-// are saved as S and W.
-TEST_F(SettingsTest, EmptyTextsHemispheresWithoutLetterAndLowerCase) {
+// are saved as S and W. Only upper-case letters are read back as S and W,
+// with or without a terminator as another writer may have stored them.
+TEST_F(SettingsTest, EmptyTextsAndHemispheres) {
   ASSERT_TRUE(SaveSettings(Settings{}, registry));
-  for (const char* name : {"CasterAddress", "Mount", "PassWord", "SerialPort"}) {
-    EXPECT_TRUE(registry.ReadValue(kSettingsKey, name)->Bytes.empty()) << name;
-  }
-  EXPECT_EQ(TextValue(registry, "NS") + TextValue(registry, "EW"), "SW");
-  Settings expected;
-  expected.NS = 'S';
-  expected.EW = 'W';
-  Settings overwritten = Filled();
+  const std::pair<const char*, const char*> texts[] = {{"CasterAddress", ""}, {"Mount", ""},
+                                                       {"PassWord", ""},      {"SerialPort", ""},
+                                                       {"NS", "S"},           {"EW", "W"}};
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(registry.ReadValue(kSettingsKey, name), Sz(text)) << name;
+  Settings unchosen;
+  std::tie(unchosen.NS, unchosen.EW) = std::pair('S', 'W');
+  Settings overwritten = kFilled;  // empty texts overwrite what was there
   ASSERT_TRUE(LoadSettings(overwritten, registry));
-  EXPECT_EQ(overwritten, expected);
-  const auto loaded = [&] {
-    Settings settings;
-    EXPECT_TRUE(LoadSettings(settings, registry));
-    return std::string({settings.NS, settings.EW});
-  };
-  EXPECT_EQ(loaded(), "SW");
+  EXPECT_EQ(overwritten, unchosen);
   PutText(registry, "NS", "s");
   PutText(registry, "EW", "w");
-  EXPECT_EQ(loaded(), "NE");
-  // Stored with a terminator, as another writer may have stored them.
+  EXPECT_EQ(std::string({Loaded().NS, Loaded().EW}), "NE");
   registry.WriteValue(kSettingsKey, "NS", RegValue{RegType::Sz, {'S', 0, 0, 0}});
   registry.WriteValue(kSettingsKey, "EW", RegValue{RegType::Sz, {'W', 0, 0, 0, 'x', 0}});
-  EXPECT_EQ(loaded(), "SW");
+  EXPECT_EQ(std::string({Loaded().NS, Loaded().EW}), "SW");
 }
 
-TEST_F(SettingsTest, TextsAtAndPastTheirReadCapacity) {
-  Settings settings = Filled();
+// Texts of every length up to the 32 bytes read of the address and port
+// name, each followed by numbers that must still load; a Mount over the 64
+// bytes read stops the load before anything (Mount is read first).
+TEST_F(SettingsTest, TextsUpToAndPastTheirReadCapacity) {
+  Settings settings = kFilled;
   settings.Mount = std::string(1000, 'm');
   EXPECT_EQ(settings.Mount.size(), 63u);  // the field is never overrun
-  settings.Mount = std::string(32, 'm');
-  settings.CasterAddress = std::string(16, '9');  // 64 and 32 bytes: what is read
-  ParseCasterAddress(settings.CasterAddress.view(), settings.CasterOctets);
-  ASSERT_TRUE(SaveSettings(settings, registry));
-  Settings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, registry));
-  EXPECT_EQ(loaded, settings);
-
+  for (size_t length = 0; length <= 16; ++length) {
+    settings.Mount = std::string(32, 'm');
+    settings.CasterAddress = std::string(length, '7');
+    settings.SerialPort = std::string(length, 'C');
+    settings.Port = 40000 + static_cast<int32_t>(length);
+    settings.Coordinate = kCoordinateAutonomous;
+    ASSERT_TRUE(SaveSettings(settings, registry));
+    settings.CasterOctets = {0, 0, 0, 0};
+    ParseCasterAddress(settings.CasterAddress.view(), settings.CasterOctets);
+    EXPECT_EQ(Loaded(), settings) << length;
+  }
   settings.Mount = std::string(33, 'm');
   ASSERT_TRUE(SaveSettings(settings, registry));
   EXPECT_EQ(registry.ReadValue(kSettingsKey, "Mount")->Bytes.size(), 66u);
-  Settings stopped;
-  EXPECT_FALSE(LoadSettings(stopped, registry));
-  EXPECT_EQ(stopped, Settings{});  // Mount is read first: nothing loads
+  EXPECT_EQ(Loaded(false), Settings{});
 }
 
 // A device that never stored a value, or stored a number in more than four
 // bytes: the load stops there, with the fields read before it.
 TEST_F(SettingsTest, LoadStopsAtTheFirstValueItCannotRead) {
-  const Settings filled = Filled();
-  ASSERT_TRUE(SaveSettings(filled, registry));
-  Settings upToPort;
-  upToPort.Mount = filled.Mount;
-  upToPort.PassWord = filled.PassWord;
-  upToPort.CasterAddress = filled.CasterAddress;
-  Settings upToInterval = upToPort;  // the address is parsed only after Interval
-  upToInterval.Port = filled.Port;
-  upToInterval.ReConnect_Times = filled.ReConnect_Times;
-  Settings upToEw = filled;
+  ASSERT_TRUE(SaveSettings(kFilled, registry));
+  const Settings upToPort = {.CasterAddress = kFilled.CasterAddress,
+                             .Mount = kFilled.Mount,
+                             .PassWord = kFilled.PassWord,
+                             .SerialPort = {}};
+  // The address is parsed only after Interval.
+  // clang-format off
+  const Settings upToInterval = {.CasterAddress = kFilled.CasterAddress, .Port = kFilled.Port,
+      .Mount = kFilled.Mount, .PassWord = kFilled.PassWord, .ReConnect_Times = 7, .SerialPort = {}};
+  // clang-format on
+  Settings upToEw = kFilled;
   upToEw.EW = '\0';
-  upToEw.Coordinate = kCoordinateInput;
   upToEw.GPSBoard = kBoardNovAtel;
   upToEw.DiffType = kDiffCmr;
   upToEw.BaseLat = upToEw.BaseLon = upToEw.BaseH = 0.0;
@@ -161,25 +142,8 @@ TEST_F(SettingsTest, LoadStopsAtTheFirstValueItCannotRead) {
   }
 }
 
-TEST_F(SettingsTest, DwordsLoadAfterTextsOfEveryLength) {
-  for (size_t length = 0; length <= 16; ++length) {
-    SCOPED_TRACE(length);
-    Settings settings = Filled();
-    settings.CasterAddress = std::string(length, '7');
-    settings.SerialPort = std::string(length, 'C');
-    settings.Port = 40000 + static_cast<int32_t>(length);
-    settings.Coordinate = kCoordinateAutonomous;
-    ASSERT_TRUE(SaveSettings(settings, registry));
-    settings.CasterOctets = {0, 0, 0, 0};
-    if (length > 0) ParseCasterAddress(settings.CasterAddress.view(), settings.CasterOctets);
-    Settings loaded;
-    ASSERT_TRUE(LoadSettings(loaded, registry));
-    EXPECT_EQ(loaded, settings);
-  }
-}
-
 TEST_F(SettingsTest, CoordinateTextsParseLikeWcstodInDecimalFormOnly) {
-  ASSERT_TRUE(SaveSettings(Filled(), registry));
+  ASSERT_TRUE(SaveSettings(kFilled, registry));
   const std::pair<const char*, double> cases[] = {
       {"  -31.25xyz", -31.25}, {"not a number", 0.0}, {"+1.5e2", 150.0}, {".5e", 0.5},
       {"7.e-1", 0.7},          {"-.", 0.0},           {"nan", 0.0},      {"-INF", 0.0},
@@ -187,9 +151,7 @@ TEST_F(SettingsTest, CoordinateTextsParseLikeWcstodInDecimalFormOnly) {
   };
   for (const auto& [text, expected] : cases) {
     PutText(registry, "BaseLat", text);
-    Settings loaded;
-    ASSERT_TRUE(LoadSettings(loaded, registry));
-    EXPECT_EQ(loaded.BaseLat, expected) << text;
+    EXPECT_EQ(Loaded().BaseLat, expected) << text;
   }
 }
 

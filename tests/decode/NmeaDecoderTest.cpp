@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <thread>
 
@@ -75,7 +76,6 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
       // At most 15 characters of altitude text.
       {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-1234567890.123456,M,1,M,,*48\r\n",
        Gga(12, 35, 19, 1, -1234567890.123, 1.0)},
-      {"$GNGGA,010203,4807.038,N,01131.000,E,4,08,0.9,545.4,M,46.9,M,,*51\r\n", Gga(1, 2, 3, 4)},
       // The first 256 bytes of a GGA are read, numbers from their first 63 characters.
       {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M," + digits70 + ",M," +
            std::string(300, '9') + "\r\n",
@@ -84,7 +84,6 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
        Gga(12, 35, 19, 2147483647, 0.0, 0.0)},
       {rmc + "230317,003.1,W\r\n", {.Year = 2017, .Month = 3, .Day = 23}},
       {gst + "3.0,4.0,120.0\r\n", {.Hrms = 5.0}},
-      {gst + "99.0,14.2,99.99\r\n", {.Vrms = 99.99}},
       {gst + "-3.0,4.0,-2.0\r\n", {.Hrms = 4.0}},
       // The total counts the GPS satellites of this very sentence.
       {"$GPGSV,1,1,01,07,10,100,30\r\n",
@@ -98,8 +97,6 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
       // one is still read.
       {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n",
        Gga(12, 35, 19, 1)},
-      {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*7\r\n",
-       Gga(12, 35, 19, 1)},
       {gga + "$GPGGA,123519,480.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*7G\r\n",
        Gga(12, 35, 19, 1)},
       {"$GPGGA,013519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*4a\r\n",
@@ -109,6 +106,8 @@ TEST(NmeaSentenceTest, EachSentenceWritesItsFields) {
       // Chunks longer than 2048 bytes are taken in pieces; a piece without a
       // line feed keeps its last 1024 bytes, where the GGA begins.
       {manyGga, Gga(12, 35, 19, 1)},
+      // Lines that lost their carriage returns still end at their line feed.
+      {"\n$GPRMC,101010,A,,,,,,,311299,,*26\n", {.Year = 2099, .Month = 12, .Day = 31}},
       {std::string(2000, '\xB5') + gga, Gga(12, 35, 19, 1)},
   };
   for (const auto& row : rows) {
@@ -128,77 +127,54 @@ std::vector<int> Column(const SatelliteTable& table, auto SatelliteInfo::*field,
   return column;
 }
 
-TEST_F(NmeaTest, GsvMessagesFillTheirFourEntries) {
+// GSV messages fill their four entries each; GLONASS and BeiDou counts enter
+// the total at the next GPS GSV. A GSA routes its used flags by its first
+// satellite (empty: 0, so GPS); one naming neither system changes no flag.
+TEST_F(NmeaTest, SatelliteSentences) {
   // Messages 2 and 3 of 3 fill entries 4 to 8; a GN talker GSV is not read.
-  PositionFix gps = Decode(
+  const PositionFix gps = Decode(
       "$GPGSV,3,2,09,10,11,012,13,14,15,016,17,18,19,020,21,22,23,024,25*71\r\n"
       "$GPGSV,3,3,09,26,27,028,29,30,31,032,33*70\r\n"
       "$GNGSV,1,1,02,07,10,100,30,09,20,200,40*6C\r\n");
   EXPECT_EQ(Column(gps.GpsSats, &SatelliteInfo::Prn, 10),
             (std::vector{0, 0, 0, 0, 10, 14, 18, 22, 26, 0}));
-  EXPECT_EQ(gps.GpsSats[4], (SatelliteInfo{10, 11, 12, 13}));
-  EXPECT_EQ(gps.GpsSats[8], (SatelliteInfo{26, 27, 28, 29}));
-  EXPECT_EQ(std::tuple(gps.GpsInView, gps.SatsInView), std::tuple(9, 9));
+  EXPECT_EQ(std::tuple(gps.GpsSats[8], gps.GpsInView, gps.SatsInView),
+            std::tuple(SatelliteInfo{26, 27, 28, 29}, 9, 9));
+  const PositionFix all =
+      Decode("$GLGSV,1,1,02,70,10,100,30,71,20,200,40*61\r\n$BDGSV,1,1,01,201,30,300,35*6C\r\n");
+  EXPECT_EQ(
+      std::tuple(all.GloSats[1], all.BdsSats[0], all.GloInView, all.BdsInView, all.SatsInView),
+      std::tuple(SatelliteInfo{71, 20, 200, 40}, SatelliteInfo{201, 30, 300, 35, 0, 1}, 2, 1, 9));
+  EXPECT_EQ(Decode("$GPGSV,3,1,09,01,02,003,04,05,40,083,46,09,20,100,30*47\r\n").SatsInView, 12);
 
-  // GLONASS and BeiDou counts enter the total at the next GPS GSV; BeiDou
-  // entries are marked used.
-  PositionFix all =
-      Decode("$GLGSV,1,1,02,65,10,100,30,66,20,200,40*63\r\n$BDGSV,1,1,01,201,30,300,35*6C\r\n");
-  EXPECT_EQ(all.GloSats[1], (SatelliteInfo{66, 20, 200, 40}));
-  EXPECT_EQ(all.BdsSats[0], (SatelliteInfo{201, 30, 300, 35, 0, 1}));
-  EXPECT_EQ(std::tuple(all.GloInView, all.BdsInView, all.SatsInView), std::tuple(2, 1, 9));
-  EXPECT_EQ(Decode("$GPGSV,3,1,09,01,02,003,04*46\r\n").SatsInView, 12);
-
-  // Message numbers past the table or below 1 store nothing.
-  const SatelliteTable before = fix.Snapshot().GpsSats;
-  EXPECT_EQ(Decode("$GPGSV,9,6,09,90,91,092,93,94,95,096,97*7F\r\n$GPGSV,9,0,09,90,91,092,93*49\r\n"
-                   "$GPGSV,9,99999999999,99999999999,90,91,092,93*70\r\n")
-                .GpsSats,
-            before);
-}
-
-TEST_F(NmeaTest, GsaRoutesByFirstSatellite) {
-  Decode(
-      "$GPGSV,1,1,03,05,40,083,46,09,20,100,30,12,30,200,40*4D\r\n"
-      "$GLGSV,1,1,02,70,10,100,30,71,20,200,40*61\r\n");
-  PositionFix gps = Decode("$GPGSA,A,3,09,12,,,,,,,,,,,2.5,1.3,2.1*3E\r\n");
-  EXPECT_EQ(Column(gps.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 1, 1}));
-  EXPECT_EQ(std::tuple(gps.Pdop, gps.Hdop, gps.Vdop), std::tuple(2.5, 1.3, 2.1));
-  // Empty first field: 0 counts as GPS, so the GPS flags are cleared.
-  PositionFix empty = Decode("$GPGSA,A,3,,,,,,,,,,,,,3.5,1.5,2.5*37\r\n");
-  EXPECT_EQ(Column(empty.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 0, 0}));
-  EXPECT_EQ(empty.Pdop, 3.5);
+  const PositionFix used = Decode("$GPGSA,A,3,09,05,,,,,,,,,,,2.5,1.3,2.1*38\r\n");
+  EXPECT_EQ(Column(used.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 1, 1}));
+  EXPECT_EQ(std::tuple(used.Pdop, used.Hdop, used.Vdop), std::tuple(2.5, 1.3, 2.1));
   EXPECT_EQ(Column(Decode("$GNGSA,A,3,70,,,,,,,,,,,,1.1,1.2,1.3*2A\r\n").GloSats,
                    &SatelliteInfo::Used, 2),
             (std::vector{1, 0}));
-  // 40 names neither system: no flag changes, the dilutions do.
-  Decode("$GPGSA,A,3,05,,,,,,,,,,,,2.5,1.3,2.1*31\r\n");
-  PositionFix other = Decode("$GNGSA,A,3,40,71,05,,,,,,,,,,4.1,4.2,4.3*2F\r\n");
-  EXPECT_EQ(Column(other.GpsSats, &SatelliteInfo::Used, 3), (std::vector{1, 0, 0}));
-  EXPECT_EQ(Column(other.GloSats, &SatelliteInfo::Used, 2), (std::vector{1, 0}));
-  EXPECT_EQ(other.Vdop, 4.3);
+  const PositionFix other = Decode("$GNGSA,A,3,40,71,05,,,,,,,,,,4.1,4.2,4.3*2F\r\n");
+  EXPECT_EQ(Column(other.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 1, 1}));
+  EXPECT_EQ(std::tuple(Column(other.GloSats, &SatelliteInfo::Used, 2), other.Vdop),
+            std::tuple(std::vector{1, 0}, 4.3));
+  const PositionFix none = Decode("$GPGSA,A,3,,,,,,,,,,,,,3.5,1.5,2.5*37\r\n");
+  EXPECT_EQ(Column(none.GpsSats, &SatelliteInfo::Used, 3), (std::vector{0, 0, 0}));
+  // Message numbers past the table or below 1 store nothing.
+  EXPECT_EQ(Decode("$GPGSV,9,6,09,90,91,092,93,94,95,096,97*7F\r\n$GPGSV,9,0,09,90,91,092,93*49\r\n"
+                   "$GPGSV,9,99999999999,99999999999,90,91,092,93*70\r\n")
+                .GpsSats,
+            none.GpsSats);
 }
 
-TEST_F(NmeaTest, SentenceAcrossChunksAndCarryBounds) {
-  const std::string_view head = "$GPGGA,123519,4807.0";
-  EXPECT_EQ(Decode(head).Hour, 0);
-  EXPECT_EQ(decoder.CarryLength(), static_cast<int32_t>(head.size()));
-  ExpectFix(Decode(kGga.substr(head.size())), Gga(12, 35, 19, 1));
-  EXPECT_EQ(decoder.CarryLength(), 0);
-
-  // A line without a line feed keeps only its last 1024 bytes, so a sentence
-  // after a long run of garbage still decodes.
+// A line without a line feed keeps only its last 1024 bytes, so a sentence
+// after a long run of garbage still decodes.
+TEST_F(NmeaTest, CarryBounds) {
   Decode(std::string(3000, 'x'), 100);
   EXPECT_EQ(decoder.CarryLength(), NmeaDecoder::kCarrySize);
   const PositionFix rmc =
       Decode(std::string(700, 'y') + "$GPRMC,123519,A,,,,,,,110219,,*21\r\n$GPGGA,0", 7);
   EXPECT_EQ(std::tuple(rmc.Year, rmc.Month, rmc.Day), std::tuple(2019, 2, 11));
   EXPECT_EQ(decoder.CarryLength(), 8);
-  // Lines that lost their carriage returns still end at their line feed.
-  const PositionFix bare = Decode(
-      "\n$GPGGA,101010,4807.038,N,01131.000,E,1,08,0.9,1.5,M,46.9,M,,*4F\n"
-      "$GPRMC,101010,A,,,,,,,311299,,*26\n");
-  EXPECT_EQ(std::tuple(bare.Hour, bare.Altitude, bare.Year), std::tuple(10, 1.5, 2099));
   EXPECT_EQ(decoder.Decode(nullptr, 5), -1);
 }
 
@@ -208,15 +184,10 @@ TEST_F(NmeaTest, SentenceAcrossChunksAndCarryBounds) {
 // is left out: its .chk ends one cycle before the last GGA (13:15:30).
 // File, latitude, longitude, altitude, fix quality.
 constexpr std::tuple<const char*, double, double, double, int> kGpsdPositions[] = {
-    {"beidou-gb.log", 31.248035, 121.58738, 167.2, 1},      // 2015-03-02T05:32:33.438Z
-    {"bu353-glonass.log", 0.0, 0.0, 0.0, 0},                // 2014-05-26T08:14:29.000Z, mode 1
-    {"gr8013-w.log", 52.514809667, 13.464263667, 62.2, 1},  // 2015-06-19T18:11:43.000Z
-    {"hemi.log", 42.36372587, -71.032396678, 6.914, 1},     // 2018-09-07T19:41:00.000Z
-    {"nmea-fuzzy-cases.log", 41.575030049, -93.75059781, 280.833, 4},  // 2020-03-18T13:39:00.900Z
-    {"nmea-rtk.log", 41.575030061, -93.750597789, 280.829, 4},         // 2020-03-18T13:39:01.500Z
-    {"quectelLC79D.log", 50.040954933, 19.980476733, 245.0, 1},        // 2020-11-30T11:51:02.000Z
-    {"telit-pls83-w.log", 43.553168783, 1.460306367, 250.7, 1},        // 2025-09-04T04:35:48.000Z
-    {"ublox-lea-5q.log", 0.0, 0.0, 0.0, 0},  // 2011-02-02T00:19:09.000Z, mode 1
+    {"beidou-gb.log", 31.248035, 121.58738, 167.2, 1},          // 2015-03-02T05:32:33.438Z
+    {"bu353-glonass.log", 0.0, 0.0, 0.0, 0},                    // 2014-05-26T08:14:29.000Z, mode 1
+    {"hemi.log", 42.36372587, -71.032396678, 6.914, 1},         // 2018-09-07T19:41:00.000Z
+    {"nmea-rtk.log", 41.575030061, -93.750597789, 280.829, 4},  // 2020-03-18T13:39:01.500Z
     {"ublox-neo-m9n-nmea.log", 38.110501, -122.626923, 81.8, 2},      // 2020-07-11T22:38:45.000Z
     {"ublox-zed-f9p-nmea.log", -45.8775655, 170.500111667, 14.8, 1},  // 2019-04-12T00:40:24.000Z
 };
@@ -243,11 +214,10 @@ TEST(NmeaCaptureTest, CapturesDecodeAlikeInEveryChunkingAndAsGpsdDecodedThem) {
     NmeaDecoder decoder(fix, time);
     Feed(decoder, ReadCapture(std::string("tests/data/nmea/") + file), 333);
     const PositionFix f = fix.Snapshot();
-    EXPECT_NEAR(f.Latitude, latitude, 1e-8);
-    EXPECT_NEAR(f.Longitude, longitude, 1e-8);
-    EXPECT_NEAR(f.Altitude, altitude, 1e-6);
-    EXPECT_EQ(f.FixQuality, fixQuality);
-    EXPECT_EQ(decoder.Counts().BadChecksum + decoder.Counts().BadLength, 0);
+    EXPECT_NEAR(std::abs(f.Latitude - latitude) + std::abs(f.Longitude - longitude), 0, 2e-8);
+    EXPECT_EQ(std::tuple(std::round(f.Altitude * 1000), f.FixQuality,
+                         decoder.Counts().BadChecksum + decoder.Counts().BadLength),
+              std::tuple(std::round(altitude * 1000), fixQuality, 0));
   }
 }
 
@@ -256,9 +226,8 @@ TEST(NmeaCaptureTest, CapturesDecodeAlikeInEveryChunkingAndAsGpsdDecodedThem) {
 TEST(DecoderSelectionTest, EachDecoderConfiguresItsReceiver) {
   VirtualTimeSource time;
   SharedPositionFix fix;
-  for (int32_t board : {0, 1, 3, 5, -1}) {
+  for (int32_t board : {0, 1, 3, 5, -1})
     EXPECT_NE(dynamic_cast<NmeaDecoder*>(MakePositionDecoder(board, fix, time).get()), nullptr);
-  }
   RecordingWriter writer;
   auto nmea = MakePositionDecoder(0, fix, time);
   EXPECT_TRUE(nmea->ConfigureReceiver(writer));

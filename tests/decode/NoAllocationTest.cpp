@@ -24,22 +24,14 @@ void* CountedAllocate(std::size_t size) {
 }
 }  // namespace
 
+// The array forms and the sized delete without a size end in these.
 void* operator new(std::size_t size) {
-  return CountedAllocate(size);
-}
-void* operator new[](std::size_t size) {
   return CountedAllocate(size);
 }
 void operator delete(void* block) noexcept {
   std::free(block);
 }
-void operator delete[](void* block) noexcept {
-  std::free(block);
-}
 void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
   std::free(block);
 }
 

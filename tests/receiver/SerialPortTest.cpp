@@ -69,8 +69,8 @@ TEST(SerialDeviceTest, LineStateAndRawBytes) {
   ASSERT_TRUE(device->SetLineState(LineState{9600, 8, 0, 0}));
   termios tio{};
   ASSERT_EQ(tcgetattr(com.pty->Master(), &tio), 0);
-  EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B9600));
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B9600));
+  EXPECT_EQ(std::pair(cfgetispeed(&tio), cfgetospeed(&tio)),
+            std::pair(speed_t{B9600}, speed_t{B9600}));
   EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
   EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);

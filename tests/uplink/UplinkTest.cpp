@@ -98,8 +98,7 @@ TEST(CasterHandshakeTest, RefusedConnectLogsErrnoThenConnectError) {
 
 TEST(RelayBufferTest, OverflowDropsWhatWaitedAndKeepsTheNewChunk) {
   // The bytes waiting before a 1024-byte chunk, and whether they stay in front.
-  for (const auto& [waiting, kept] :
-       std::vector<std::pair<int, bool>>{{3500, false}, {3072, false}, {3071, true}}) {
+  for (const auto& [waiting, kept] : {std::pair(3500, false), {3072, false}, {3071, true}}) {
     SCOPED_TRACE(waiting);
     std::vector<uint8_t> old(static_cast<size_t>(waiting)), chunk(1024, 200), out(4096);
     std::iota(old.begin(), old.end(), uint8_t{1});
@@ -152,9 +151,8 @@ TEST(RelayTest, SendErrorEndsBothThreadsAndIsLoggedOnce) {
     EXPECT_EQ(rig.State(), (std::vector<int>{0, 1, 1, 0, 0}));
     const int error = rig.relay.Flags().LastSocketError;
     EXPECT_TRUE(error == ECONNRESET || (casterCloses && error == EPIPE)) << error;
-    if (!casterCloses) {
-      EXPECT_EQ(rig.socket->Sends().size(), 4u);  // none after the failed one
-    }
+    // None after the failed one.
+    EXPECT_TRUE(casterCloses || rig.socket->Sends().size() == 4u) << rig.socket->Sends().size();
     EXPECT_EQ(rig.log.Events(),
               (std::vector<std::string>{"Start Ntrip Server thread!",
                                         "Socket Send Error: " + std::to_string(error)}));
@@ -220,16 +218,8 @@ TEST(RelayTest, NextRelayRunsUntouchedWhileThePreviousOneWindsDown) {
   old.relay.Join();
   EXPECT_EQ(old.State(), (std::vector<int>{0, 0, 1, 0, 0}));
   EXPECT_EQ(next.State(), (std::vector<int>{1, 0, 0, 1, 1}));
-  EXPECT_EQ(next.relay.Buffer().Total(), 11u);
   next.port->Add("LATER");
   EXPECT_EQ(ReadUntil(next.caster.peer, "LATER"), "LATER");
-
-  // Stopped as the owner does: Running cleared, the port closed.
-  next.relay.Flags().Running = 0;
-  next.relay.CloseRelayPort();
-  next.relay.Join();
-  EXPECT_EQ(next.State(), (std::vector<int>{0, 0, 1, 0, 0}));
-  EXPECT_EQ(next.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
 
 // A stop while the sender is blocked on a dead link (a caster that accepted
@@ -274,14 +264,11 @@ TEST(NetworkBearerTest, AsksForTheCastersAddressAndWaitsUpToSixtySeconds) {
   NetworkBearer bearer(routes, time, settings);
   EXPECT_EQ(bearer.BearerIsUp(), 1);
   settings.CasterAddress = "10.0.0.2";  // read anew at every call
-  routes.upAtLook = 2;
-  EXPECT_EQ(bearer.BearerIsUp(), 1);
-  EXPECT_EQ(routes.asked, (std::vector<uint32_t>{inet_addr("192.168.7.9"), inet_addr("10.0.0.2")}));
-
-  routes.asked.clear();
-  routes.upAtLook = 5;  // the link comes up on the fifth look
+  routes.upAtLook = 6;                  // the link comes up on the sixth look
   EXPECT_EQ(bearer.EstablishBearer(), 1);
   EXPECT_EQ(time.Now(), Millis(4000));
+  EXPECT_EQ(std::pair(routes.asked[0], routes.asked[5]),
+            std::pair(inet_addr("192.168.7.9"), inet_addr("10.0.0.2")));
 
   routes.asked.clear();
   routes.upAtLook = 1000;
