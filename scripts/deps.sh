@@ -12,6 +12,8 @@ packages=(
   dpkg-dev file
   # The demo check only: an independent NTRIP client.
   rtklib
+  # The tests only: an independent RTCM 3 decoder to check the inventory by.
+  gpsd-clients
 )
 
 missing=()

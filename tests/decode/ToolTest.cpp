@@ -1,10 +1,14 @@
 // corvane-decode as a program: its exit status and summary line for each kind
 // of input and argument, the values of a generated GSOF stream coming through
-// in any chunking, and a long stream read in bounded memory and time.
+// in any chunking, a long stream read in bounded memory and time, and the
+// RTCM 3 inventory against an independent decoder.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "fixtures/Process.h"
 #include "fixtures/TempDir.h"
@@ -141,6 +145,38 @@ TEST(DecodeToolTest, LongStreamsInBoundedMemoryAndTime) {
   };
   const double plain = seconds("");
   EXPECT_LT(seconds("--each"), 3 * plain + 0.5) << "without --each: " << plain << " s";
+}
+
+// Every RTCM 3 capture: the inventory counts the message types that gpsd's
+// gpsdecode, an independent decoder, prints, and reads the same station.
+TEST(DecodeToolTest, Rtcm3InventoryAgreesWithGpsdecode) {
+  ASSERT_TRUE(std::filesystem::exists("/usr/bin/gpsdecode")) << "install gpsd-clients";
+  TempDir dir;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(CORVANE_SOURCE_DIR "/tests/data/rtcm3")) {
+    SCOPED_TRACE(entry.path());
+    const ToolRun run = RunTool("--format rtcm3 " + entry.path().string(), dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto inventory = nlohmann::json::parse(run.out);
+    std::map<int, int> counted, decoded;
+    for (const auto& message : inventory["Messages"]) counted[message["Type"]] = message["Count"];
+    const std::string gpsd = (dir.path() / "gpsdecode.txt").string();
+    ChildProcess decoder(
+        {"/bin/sh", "-c", "/usr/bin/gpsdecode <" + entry.path().string() + " >" + gpsd});
+    ASSERT_EQ(decoder.Wait(60s), 0);
+    std::istringstream lines(ReadFileBytes(gpsd));
+    nlohmann::json station;
+    for (std::string line; std::getline(lines, line);) {
+      const auto message = nlohmann::json::parse(line);
+      if (message["class"] != "RTCM3") continue;
+      ++decoded[message["type"]];
+      if (message["type"] == 1005 || message["type"] == 1006) station = message;
+    }
+    EXPECT_EQ(counted, decoded);
+    ASSERT_FALSE(station.is_null());
+    for (const auto& [ours, theirs] : {std::pair{"X", "x"}, {"Y", "y"}, {"Z", "z"}})
+      EXPECT_NEAR(inventory["Station"][ours], station[theirs], 1e-9);
+  }
 }
 
 }  // namespace
