@@ -147,8 +147,9 @@ TEST_F(GsofTest, FixQualityTableAndCoordinateOverride) {
       {-33.9, 151.2, 0x00, 0}, {-33.9, 151.2, 0x07, 4}, {31.2, 121.5, 0x07, 1},
       {31.2, -121.5, 0x07, 4}, {1.0, 121.5, 0x00, 0}};
   for (const auto& [lat, lon, flags, quality] : cases) {
-    fix.Modify(
-        [&](PositionFix& held) { std::tie(held.Latitude, held.Longitude) = std::tuple(lat, lon); });
+    fix.Modify([lat = lat, lon = lon](PositionFix& held) {
+      std::tie(held.Latitude, held.Longitude) = std::tuple(lat, lon);
+    });
     EXPECT_EQ(Decode(GsofReport(PositionTimeRecord(1941, 0, flags), 1)).FixQuality, quality)
         << lat << " " << lon << " " << int{flags};
   }
