@@ -17,15 +17,4 @@ scripts/deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target corvane corvane-caster bench_relay_vs_str2str >/dev/null
 
-# The bench's temporary folders go here, and go with it whatever happens.
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-TMPDIR=$tmp "$build/bin/bench_relay_vs_str2str" "$@" &
-bench=$!
-# The bench stops the programs it started itself when it is signalled.
-trap 'kill -TERM "$bench" 2>/dev/null || true' INT TERM HUP
-status=0
-wait "$bench" || status=$?
-# A trapped signal ends the first wait early: wait for the bench's own end.
-if kill -0 "$bench" 2>/dev/null; then wait "$bench" || status=$?; fi
-exit "$status"
+exec scripts/measure.sh "$build/bin/bench_relay_vs_str2str" "$@"

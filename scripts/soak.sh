@@ -19,12 +19,4 @@ scripts/deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target corvane corvane-caster bench_soak >/dev/null
 
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-TMPDIR=$tmp "$build/bin/bench_soak" "$minutes" --cycles 100 &
-soak=$!
-trap 'kill -TERM "$soak" 2>/dev/null || true' INT TERM HUP
-status=0
-wait "$soak" || status=$?
-if kill -0 "$soak" 2>/dev/null; then wait "$soak" || status=$?; fi
-exit "$status"
+exec scripts/measure.sh "$build/bin/bench_soak" "$minutes" --cycles 100
