@@ -101,20 +101,30 @@ size_t FileSize(const std::filesystem::path& file) {
   return ec ? 0 : static_cast<size_t>(size);
 }
 
-void Relaying(int minutes) {
-  testing::TempDir dir;
-  auto port = PtyReceiver::Create();
-  uint16_t casterPort = 0;
-  auto caster = StartLocalCaster(dir.path(), "soak", casterPort);
-  const std::filesystem::path home = dir.path() / "home";
-  if (port == nullptr || caster == nullptr ||
-      !PrepareStation(home, port->SlavePath(), casterPort)) {
-    Fail("could not set up the station");
+// A data folder in a folder of its own, whose COM port is a pseudo-terminal
+// receiver and whose caster is a local corvane-caster (`name` its record).
+struct Setup {
+  explicit Setup(const std::string& name)
+      : port(PtyReceiver::Create()), caster(StartLocalCaster(dir.path(), name, casterPort)) {
+    if (port == nullptr || caster == nullptr ||
+        !PrepareStation(home, port->SlavePath(), casterPort)) {
+      Fail("could not set up the station");
+    }
   }
-  const std::filesystem::path record = dir.path() / "soak.bin";
-  auto corvane = StartCorvane(home, {});
+
+  testing::TempDir dir;
+  std::unique_ptr<PtyReceiver> port;
+  uint16_t casterPort = 0;
+  std::unique_ptr<Child> caster;
+  std::filesystem::path home = dir.path() / "home";
+};
+
+void Relaying(int minutes) {
+  const Setup setup("soak");
+  const std::filesystem::path record = setup.dir.path() / "soak.bin";
+  auto corvane = StartCorvane(setup.home, {});
   const auto deadline = Clock::now() + 120s;
-  while (!port->CorrectionsOn()) {
+  while (!setup.port->CorrectionsOn()) {
     if (Clock::now() > deadline) Fail("Corvane never sent the base-station commands");
     SleepFor(100ms);
   }
@@ -124,7 +134,7 @@ void Relaying(int minutes) {
   size_t refused = 0;
   const auto write = [&](size_t count) {
     const std::string bytes = stream.Next(count);
-    const int took = port->Write(bytes.data(), static_cast<int>(count));
+    const int took = setup.port->Write(bytes.data(), static_cast<int>(count));
     written += count;
     refused += count - static_cast<size_t>(std::max(took, 0));
   };
@@ -327,35 +337,27 @@ void StreamWhileOn(PtyReceiver& port, const std::atomic<bool>& stop) {
 }
 
 void StartStopCycles(int argc, char** argv, int cycles) {
-  testing::TempDir dir;
-  auto port = PtyReceiver::Create();
-  uint16_t casterPort = 0;
-  auto caster = StartLocalCaster(dir.path(), "cycles", casterPort);
-  const std::filesystem::path home = dir.path() / "home";
-  if (port == nullptr || caster == nullptr ||
-      !PrepareStation(home, port->SlavePath(), casterPort)) {
-    Fail("could not set up the station");
-  }
-  ::setenv("CORVANE_HOME", home.c_str(), 1);
+  const Setup setup("cycles");
+  ::setenv("CORVANE_HOME", setup.home.c_str(), 1);
   ::setenv("CORVANE_SET_CLOCK", "0", 1);
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   // Qt's runtime folder too, or it makes one of its own under /tmp that stays.
-  const std::filesystem::path runtime = dir.path() / "runtime";
+  const std::filesystem::path runtime = setup.dir.path() / "runtime";
   std::filesystem::create_directory(runtime);
   std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   // The application's console lines go to a file beside its log.
   std::fflush(stdout);
   const int console =
-      ::open((home / "console.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      ::open((setup.home / "console.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (console < 0 || ::dup2(console, STDOUT_FILENO) < 0) Fail("no file for the console lines");
   ::close(console);
   QApplication application(argc, argv);
   std::atomic<bool> stop{false};
-  std::thread streamer([&] { StreamWhileOn(*port, stop); });
+  std::thread streamer([&] { StreamWhileOn(*setup.port, stop); });
   bool completed = false;
   {
-    CycleDriver driver(cycles, home / "log.txt");
+    CycleDriver driver(cycles, setup.home / "log.txt");
     RunApplication(application, {});
     completed = driver.Completed();
   }
