@@ -63,46 +63,6 @@ struct RelayState {
   Millis readerStart{0};
 };
 
-// A relay without threads. Its total follows the rig's stream script from
-// the moment the reader starts; the test plays the sender's part.
-class FakeRelay final : public RelayLink {
- public:
-  FakeRelay(std::shared_ptr<RelayState> state, EventLog& log, TimeSource& time,
-            std::function<uint32_t(Millis)> stream)
-      : state_(std::move(state)), log_(log), time_(time), stream_(std::move(stream)) {}
-
-  RelayFlags& Flags() override { return state_->flags; }
-  uint32_t Total() override {
-    return state_->readerStarted ? stream_(time_.Now() - state_->readerStart) : 0;
-  }
-  SerialDevice* RelayPort() override { return state_->port.open ? &state_->port : nullptr; }
-  bool RelayPortOpen() const override { return state_->port.open; }
-  void CloseRelayPort() override { state_->port.Close(); }
-  StreamSocket& CasterSocket() override { return state_->socket; }
-  bool StartReader() override {
-    state_->readerStarted = true;
-    state_->readerStart = time_.Now();
-    return true;
-  }
-  bool StartSender() override {
-    state_->senderStarted = true;
-    log_.LogEvent("Start Ntrip Server thread!");
-    return true;
-  }
-  // The sender ends within its pause; here at once.
-  void Stop() override {
-    state_->flags.Running = 0;
-    if (state_->senderStarted) state_->flags.SenderExited = 1;
-  }
-  bool Ended() const override { return true; }
-
- private:
-  std::shared_ptr<RelayState> state_;
-  EventLog& log_;
-  TimeSource& time_;
-  std::function<uint32_t(Millis)> stream_;
-};
-
 // The run's surroundings in one: a window that keeps its timers, a receiver
 // whose fix the test sets, routes to the caster while `routeUp` holds, and a
 // log that keeps each line with the virtual time it was logged at. A Trimble
@@ -110,20 +70,6 @@ class FakeRelay final : public RelayLink {
 // retries two ticks apart, and 100 bytes a second from the reader's start:
 // more than 12 by the second data-wait pass.
 struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
-  RunRig() {
-    settings.SerialPort = "COM3";
-    settings.SerialPortRate = 115200;
-    settings.CasterAddress = "127.0.0.1";
-    settings.Port = 2101;
-    settings.Mount = "M";
-    settings.PassWord = "pw";
-    settings.ReConnect_Times = 3;
-    settings.Interval = 2;
-    settings.GPSBoard = kBoardTrimble;
-    settings.DiffType = kDiffRtcm32;
-    settings.Coordinate = kCoordinateAutonomous;
-  }
-
   void SetRunningControls(bool running) override {
     caption = running ? "Stop" : "Start";
     startStopEnabled = true;
@@ -187,13 +133,6 @@ struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
     flags.SocketFailed = 1;
     LogEvent("Socket Send Error: " + std::to_string(error));
   }
-  // How many command sets went out on relay `index`'s port.
-  int CommandSets(size_t index) {
-    const auto& writes = Relay(index).port.writes;
-    return static_cast<int>(std::count_if(writes.begin(), writes.end(), [](const auto& write) {
-      return write.size() == PreludePacket.size();
-    }));
-  }
 
   VirtualTimeSource time;
   Lines lines;
@@ -211,7 +150,11 @@ struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
   PositionFix fix{.FixQuality = 1, .Latitude = 35.5, .Longitude = 138.25, .Altitude = 1003.5};
   std::vector<std::string> traces;
   ScriptedMessageBoxes boxes;
-  Settings settings;
+  // clang-format off
+  Settings settings{.CasterAddress = {"127.0.0.1"}, .Port = 2101, .Mount = {"M"}, .PassWord = {"pw"},
+      .ReConnect_Times = 3, .Interval = 2, .SerialPort = {"COM3"}, .SerialPortRate = 115200,
+      .GPSBoard = kBoardTrimble, .DiffType = kDiffRtcm32, .Coordinate = kCoordinateAutonomous};
+  // clang-format on
   NetworkBearer bearer{*this, time, settings};
   bool portOpens = true;
   int refuseWith = 0;  // the caster refuses connects with this error; 0 accepts
@@ -219,21 +162,48 @@ struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
     return static_cast<uint32_t>(since.count() / 10);
   };
   std::vector<std::shared_ptr<RelayState>> relays;
+  // A relay without threads, its state kept by the rig. Its total follows
+  // `stream` from the moment the reader starts; the test plays the sender's part.
+  struct FakeRelay final : RelayLink {
+    FakeRelay(RunRig& rig, std::shared_ptr<RelayState> state) : rig(rig), state(std::move(state)) {}
+    RelayFlags& Flags() override { return state->flags; }
+    uint32_t Total() override {
+      return state->readerStarted ? rig.stream(rig.time.Now() - state->readerStart) : 0;
+    }
+    SerialDevice* RelayPort() override { return state->port.open ? &state->port : nullptr; }
+    bool RelayPortOpen() const override { return state->port.open; }
+    void CloseRelayPort() override { state->port.Close(); }
+    StreamSocket& CasterSocket() override { return state->socket; }
+    bool StartReader() override {
+      state->readerStarted = true;
+      state->readerStart = rig.time.Now();
+      return true;
+    }
+    bool StartSender() override {
+      state->senderStarted = true;
+      rig.LogEvent("Start Ntrip Server thread!");
+      return true;
+    }
+    // The sender ends within its pause; here at once.
+    void Stop() override {
+      state->flags.Running = 0;
+      if (state->senderStarted) state->flags.SenderExited = 1;
+    }
+    bool Ended() const override { return true; }
+    RunRig& rig;
+    std::shared_ptr<RelayState> state;
+  };
+  std::unique_ptr<RelayLink> OpenRelay() {
+    if (!portOpens) return nullptr;
+    relays.push_back(std::make_shared<RelayState>(refuseWith));
+    return std::make_unique<FakeRelay>(*this, relays.back());
+  }
+  DiagnosticSinks sinks{[this](std::string_view text) { traces.emplace_back(text); },
+                        [](std::string_view) {}};
   RunController controller{
-      *this,
-      settings,
-      *this,
-      boxes,
-      time,
-      *this,
-      bearer,
-      [this](std::string_view, int32_t) -> std::unique_ptr<RelayLink> {
-        if (!portOpens) return nullptr;
-        relays.push_back(std::make_shared<RelayState>(refuseWith));
-        return std::make_unique<FakeRelay>(relays.back(), *this, time,
-                                           [this](Millis t) { return stream(t); });
-      },
-      {[this](std::string_view text) { traces.emplace_back(text); }, [](std::string_view) {}}};
+      *this, settings, *this,  boxes,
+      time,  *this,    bearer, [this](std::string_view, int32_t) { return OpenRelay(); },
+      sinks};
 };
 
 // With a valid fix on the first poll, Trimble's 150 ms command set and 100
@@ -260,8 +230,8 @@ TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
   EXPECT_EQ(rig.lines, expected);
   EXPECT_EQ(rig.traces, (std::vector<std::string>{"Init DiffType Data 1 Times\r\n",
                                                   "Connect Ntrip Successfully!\r\n"}));
-  EXPECT_FALSE(rig.open);  // closed before the relay port opened
-  EXPECT_EQ(rig.CommandSets(0), 2);
+  EXPECT_FALSE(rig.open);                          // closed before the relay port opened
+  EXPECT_EQ(rig.Relay(0).port.writes.size(), 4u);  // two command sets of two packets
   EXPECT_EQ(rig.Relay(0).socket.sent,
             "SOURCE pw M\nSource-Agent: NTRIP DADEDodazezuDadivo/1.0.0\n\r\n");
   EXPECT_TRUE(rig.controller.RelayRunning());
