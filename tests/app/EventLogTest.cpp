@@ -61,12 +61,12 @@ TEST(StartupTest, SocketFailureBoxesAndStatusLabels) {
   for (const auto failed : {SocketStartup::FrameworkFailed, SocketStartup::StartupFailed,
                             SocketStartup::VersionRefused})
     EXPECT_FALSE(AcceptSocketStartup(failed, boxes));
-  ASSERT_EQ(boxes.shown.size(), 3u);
-  EXPECT_EQ(boxes.shown[0].Text, u"Windows sockets initialization failed.");
-  EXPECT_EQ(std::tie(boxes.shown[1].Text, boxes.shown[1].Caption),
-            std::tuple(u"Could not init network access.\n", u"Error"));
-  EXPECT_EQ(std::tie(boxes.shown[2].Text, boxes.shown[2].Caption, boxes.shown[2].Buttons),
-            std::tuple(u"Could not init Winsocket 2.2\n", u"Error", MessageButtons::Ok));
+  using enum MessageButtons;
+  using enum MessageIcon;
+  EXPECT_EQ(boxes.shown,
+            (Boxes{{u"Windows sockets initialization failed.", u"Corvane", Ok, Exclamation},
+                   {u"Could not init network access.\n", u"Error", Ok, None},
+                   {u"Could not init Winsocket 2.2\n", u"Error", Ok, None}}));
 
   Settings settings;
   settings.CasterAddress = "10.0.0.1";

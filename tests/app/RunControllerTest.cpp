@@ -465,10 +465,8 @@ TEST(RunControllerTest, FailuresBeforeTheRelayRuns) {
   rig.routeUp = false;
   rig.Press();
   rig.RunUntil(5000ms);
-  ASSERT_EQ(rig.boxes.shown.size(), 1u);
-  const ShownBox& box = rig.boxes.shown[0];
-  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Icon),
-            std::tuple(u"Please check your Network!", u"Prompt", MessageIcon::Exclamation));
+  EXPECT_EQ(rig.boxes.shown, (Boxes{{u"Please check your Network!", u"Prompt", MessageButtons::Ok,
+                                     MessageIcon::Exclamation}}));
   EXPECT_EQ(rig.lines.back(), std::make_pair(65000ms, std::string("Please check the Network!")));
   EXPECT_TRUE(rig.relays.empty());
   EXPECT_EQ(rig.caption, "Start");

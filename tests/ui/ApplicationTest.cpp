@@ -30,6 +30,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// main's body in this process on the data folder `home`, clock setting off;
+// a SIGTERM is the application's from the start.
+int RunHere(const std::filesystem::path& home, const ApplicationOptions& options = {}) {
+  EnsureQtApp();
+  TerminationSignalFd();
+  ::setenv("CORVANE_HOME", home.c_str(), 1);
+  ::setenv("CORVANE_SET_CLOCK", "0", 1);
+  const int status = RunApplication(EnsureQtApp(), options);
+  ::unsetenv("CORVANE_HOME");
+  ::unsetenv("CORVANE_SET_CLOCK");
+  return status;
+}
+
 // A data folder whose COM3 is the simulated receiver of `type`, with the
 // caster on loopback unless `withCaster` is false, and settings for both.
 struct Station {
@@ -48,16 +61,7 @@ struct Station {
       settings.Port = std::atoi(line.substr(line.find(':') + 1).c_str());
     }
     ready = !sim->ReadLine().empty() && (!withCaster || settings.Port != 0);
-    settings.CasterAddress = "127.0.0.1";
-    settings.Mount = "CORVANE";
-    settings.PassWord = "demo";
-    settings.SerialPort = "COM3";
-    settings.SerialPortRate = 115200;
     settings.GPSBoard = type == "trimble" ? kBoardTrimble : kBoardNovAtel;
-    settings.DiffType = kDiffRtcm32;
-    settings.Coordinate = kCoordinateAutonomous;
-    settings.ReConnect_Times = 4;
-    settings.Interval = 1;
   }
 
   bool Save() {
@@ -68,19 +72,14 @@ struct Station {
   // Saves the settings, runs the application in this process with `script`
   // beside it, and returns its exit status once the script's SIGTERM ended it.
   int Run(double timeScale, const std::function<void()>& script) {
-    TerminationSignalFd();  // SIGTERM from the script is the application's from now on
-    ::setenv("CORVANE_HOME", home.path().c_str(), 1);
-    ::setenv("CORVANE_SET_CLOCK", "0", 1);
     EXPECT_TRUE(Save());
     std::thread beside([&script] {
       script();
       ::kill(::getpid(), SIGTERM);
     });
-    const int status = RunApplication(EnsureQtApp(), {true, timeScale});
+    const int status = RunHere(home.path(), {true, timeScale});
     beside.join();
     sim->Stop();
-    ::unsetenv("CORVANE_HOME");
-    ::unsetenv("CORVANE_SET_CLOCK");
     return status;
   }
   // corvane as a process on this folder, run by `wrapper` when given, its
@@ -125,7 +124,11 @@ struct Station {
   }
 
   TempDir home;
-  Settings settings;
+  // clang-format off
+  Settings settings{.CasterAddress = {"127.0.0.1"}, .Mount = {"CORVANE"}, .PassWord = {"demo"},
+      .ReConnect_Times = 4, .Interval = 1, .SerialPort = {"COM3"}, .SerialPortRate = 115200,
+      .DiffType = kDiffRtcm32, .Coordinate = kCoordinateAutonomous};
+  // clang-format on
   std::unique_ptr<ChildProcess> sim, caster;
   bool ready = false;
 };
@@ -265,9 +268,7 @@ void Click(const QWidget* window, int id) {
 // answered at once on this screenless platform.)
 TEST(AppProcessTest, SigtermEndsTheApplicationWhateverModalWindowIsOpen) {
   EnsureQtApp();
-  TerminationSignalFd();  // SIGTERM is the application's from now on
   TempDir home;
-  ::setenv("CORVANE_HOME", home.path().c_str(), 1);
   std::string open;
   Clock::time_point signalled;
   QTimer::singleShot(100ms, [&] {
@@ -289,9 +290,8 @@ TEST(AppProcessTest, SigtermEndsTheApplicationWhateverModalWindowIsOpen) {
       if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
         dialog->reject();
   });
-  const int status = RunApplication(EnsureQtApp(), {});
+  const int status = RunHere(home.path());
   const auto took = Clock::now() - signalled;
-  ::unsetenv("CORVANE_HOME");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(open, "corvane::CDlgOption");
   EXPECT_LT(took, 2s);
@@ -315,9 +315,7 @@ class PaintCounter : public QObject {
 TEST(AppProcessTest, TheWindowIsNeverPaintedWhereNobodySeesIt) {
   EnsureQtApp();
   ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
-  TerminationSignalFd();
   TempDir home;
-  ::setenv("CORVANE_HOME", home.path().c_str(), 1);
   PaintCounter counter;
   int paints = -1;
   QTimer::singleShot(300ms, [&] {
@@ -333,9 +331,8 @@ TEST(AppProcessTest, TheWindowIsNeverPaintedWhereNobodySeesIt) {
       }
     }
   });
-  const int status = RunApplication(EnsureQtApp(), {});
+  const int status = RunHere(home.path());
   QApplication::instance()->removeEventFilter(&counter);
-  ::unsetenv("CORVANE_HOME");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(paints, 0);
 }

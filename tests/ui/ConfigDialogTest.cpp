@@ -162,12 +162,10 @@ TEST(OptionDialog, SavesValidAddressesAsTypedAndRefusesOthersChangingNothing) {
                    {Option::kIdPort, "2101"}});
     Select(&dialog, Option::kIdSerialPort, 5);
     Click(&dialog, Option::kIdSave);
-    ASSERT_EQ(bench.boxes.shown.size(), accepted ? 0u : 1u);
+    const Boxes refusal = {
+        {u"Invalid IP Address!", u"Corvane", MessageButtons::Ok, MessageIcon::None}};
+    EXPECT_EQ(bench.boxes.shown, accepted ? Boxes{} : refusal);
     if (!accepted) {
-      const ShownBox& box = bench.boxes.shown[0];
-      EXPECT_EQ(
-          std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
-          std::tuple(u"Invalid IP Address!", u"Corvane", MessageButtons::Ok, MessageIcon::None));
       EXPECT_TRUE(dialog.isVisible());
       EXPECT_EQ(dialog.focusWidget(), Control(&dialog, Option::kIdCasterAddress));
       Click(&dialog, Option::kIdCancel);  // which changes nothing either
@@ -209,9 +207,8 @@ void ExpectRefusal(DialogBench& bench, const Config& dialog, std::u16string_view
   const std::string stored = ReadFileBytes(bench.registry.File());
   Click(&dialog, Config::kIdSave);
   ASSERT_FALSE(bench.boxes.shown.empty());
-  const ShownBox& box = bench.boxes.shown.back();
-  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
-            std::tuple(hint, u"Hint", MessageButtons::Ok, MessageIcon::Exclamation));
+  EXPECT_EQ(bench.boxes.shown.back(), (ShownBox{std::u16string(hint), u"Hint", MessageButtons::Ok,
+                                                MessageIcon::Exclamation}));
   EXPECT_TRUE(dialog.isVisible());
   const Settings& after = bench.settings;
   EXPECT_EQ(std::tie(after.GPSBoard, after.DiffType, after.Coordinate, after.BaseLat),
@@ -287,11 +284,8 @@ TEST(ConfigDialog, AFailedSaveIsLoggedAndShownAndKeepsTheValuesInMemory) {
     Type(&dialog, {{Config::kIdLat, "12.5"}});
     Click(&dialog, Config::kIdSave);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    ASSERT_EQ(bench.boxes.shown.size(), 1u);
-    const ShownBox& box = bench.boxes.shown[0];
-    EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
-              std::tuple(u"The settings were not saved.", u"Error", MessageButtons::Ok,
-                         MessageIcon::Error));
+    EXPECT_EQ(bench.boxes.shown, (Boxes{{u"The settings were not saved.", u"Error",
+                                         MessageButtons::Ok, MessageIcon::Error}}));
     ASSERT_EQ(log.Events().size(), 1u);
     EXPECT_TRUE(log.Events()[0].starts_with("Settings not saved: " + reason)) << log.Events()[0];
     EXPECT_EQ(bench.settings.BaseLat, 12.5);

@@ -75,11 +75,8 @@ TEST_F(MainWindowFixture, RunningControlsTransferAndTheExitQuestion) {
   window->show();
   boxes.answers = {MessageResult::Cancel};
   QTest::mouseClick(exitButton, Qt::LeftButton);
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  const ShownBox& box = boxes.shown[0];
-  EXPECT_EQ(std::tie(box.Text, box.Caption, box.Buttons, box.Icon),
-            std::tuple(u"Do you want to exit", u"Prompt", MessageButtons::OkCancel,
-                       MessageIcon::Question));
+  EXPECT_EQ(boxes.shown, (Boxes{{u"Do you want to exit", u"Prompt", MessageButtons::OkCancel,
+                                 MessageIcon::Question}}));
   EXPECT_TRUE(window->isVisible());
 
   // The OK command reaches the window even while a relay runs.
