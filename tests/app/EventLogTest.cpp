@@ -68,12 +68,12 @@ TEST(StartupTest, SocketFailureBoxesAndStatusLabels) {
                    {u"Could not init network access.\n", u"Error", Ok, None},
                    {u"Could not init Winsocket 2.2\n", u"Error", Ok, None}}));
 
-  Settings settings;
-  settings.CasterAddress = "10.0.0.1";
-  settings.Port = 2101;
-  settings.Mount = "BASE";
-  settings.SerialPort = "COM3";
-  settings.SerialPortRate = 115200;
+  Settings settings{.CasterAddress = {"10.0.0.1"},
+                    .Port = 2101,
+                    .Mount = {"BASE"},
+                    .PassWord = {},
+                    .SerialPort = {"COM3"},
+                    .SerialPortRate = 115200};
   const char* names[] = {"CMR", "CMR+", "RTD", "RTCM23", "RTCM3", "RTCM32", "", ""};
   for (int32_t type = 0; type < 8; ++type) {
     settings.DiffType = type == 7 ? -1 : type;

@@ -250,9 +250,8 @@ TEST(RunControllerTest, TheBasePositionFollowsTheCoordinateSetting) {
   for (const int32_t coordinate : {kCoordinateAutonomous, kCoordinateInput, 2}) {
     RunRig rig;
     rig.settings.Coordinate = coordinate;
-    rig.settings.BaseLat = -12.25;
-    rig.settings.BaseLon = 77.5;
-    rig.settings.BaseH = 10.0;
+    std::tie(rig.settings.BaseLat, rig.settings.BaseLon, rig.settings.BaseH) =
+        std::tuple(-12.25, 77.5, 10.0);
     rig.Press();
     rig.RunUntil(5000ms);
     const bool own = coordinate == kCoordinateAutonomous;

@@ -52,13 +52,13 @@ TEST_F(MainWindowFixture, LabelsTitleAndStartUpLinesOfAFirstRunAndOfStoredSettin
   }
 
   // The widest caster label fits; an unknown format shows no name.
-  Settings stored;
-  stored.CasterAddress = "255.255.255.255";
-  stored.Port = 65535;
-  stored.Mount = "RTK1";
-  stored.SerialPort = "COM2";
-  stored.SerialPortRate = 38400;
-  stored.DiffType = 6;
+  const Settings stored{.CasterAddress = {"255.255.255.255"},
+                        .Port = 65535,
+                        .Mount = {"RTK1"},
+                        .PassWord = {},
+                        .SerialPort = {"COM2"},
+                        .SerialPortRate = 38400,
+                        .DiffType = 6};
   ASSERT_TRUE(SaveSettings(stored, registry));
   Open();
   const auto* caster = FindControl<QLabel>(window.get(), kIdcCasterLabel);

@@ -48,24 +48,22 @@ struct RelayRig {
 };
 
 TEST(CasterHandshakeTest, RequestIsByteExactInTwoSends) {
-  struct Case {
-    std::string password, mount, sourceLine;
-  };
-  const Case cases[] = {
+  // Password, mount, the request's first line.
+  const std::tuple<const char*, const char*, std::string> cases[] = {
       {"secret", "RTCM32", "SOURCE secret RTCM32\n"},
       {"", "RTCM32", "SOURCE  RTCM32\n"},      // empty password: two spaces
       {"pw", "/BASE1", "SOURCE pw /BASE1\n"},  // the slash goes out as stored
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sourceLine);
+  for (const auto& [password, mount, sourceLine] : cases) {
+    SCOPED_TRACE(sourceLine);
     RelayRig rig(SteadyTime());
-    const Settings settings = CasterAt(rig.caster.port, c.password, c.mount);
+    const Settings settings = CasterAt(rig.caster.port, password, mount);
     int32_t connectError = -1;
     ASSERT_EQ(ConnectCaster(*rig.socket, connectError, settings, rig.log), 1);
     EXPECT_EQ(connectError, kConnectErrorNone);
     ASSERT_TRUE(rig.caster.Accept());
-    EXPECT_EQ(ReadUntil(rig.caster.peer, kAgentAndEnd), c.sourceLine + kAgentAndEnd);
-    EXPECT_EQ(rig.socket->Sends(), (std::vector<std::string>{c.sourceLine, kAgentAndEnd}));
+    EXPECT_EQ(ReadUntil(rig.caster.peer, kAgentAndEnd), sourceLine + kAgentAndEnd);
+    EXPECT_EQ(rig.socket->Sends(), (std::vector<std::string>{sourceLine, kAgentAndEnd}));
     EXPECT_TRUE(rig.log.Events().empty());
   }
 }
