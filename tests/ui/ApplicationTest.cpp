@@ -263,41 +263,6 @@ void Click(const QWidget* window, int id) {
   if (auto* button = FindControl<QPushButton>(window, id)) button->click();
 }
 
-// The Option dialog open over the Config dialog over the main window, each
-// opened from inside the loop of the one below it. (Message boxes are
-// answered at once on this screenless platform.)
-TEST(AppProcessTest, SigtermEndsTheApplicationWhateverModalWindowIsOpen) {
-  EnsureQtApp();
-  TempDir home;
-  std::string open;
-  Clock::time_point signalled;
-  QTimer::singleShot(100ms, [&] {
-    QTimer::singleShot(100ms, [&] {
-      QTimer::singleShot(100ms, [&] {
-        const QWidget* modal = QApplication::activeModalWidget();
-        open = modal != nullptr ? modal->metaObject()->className() : "none";
-        signalled = Clock::now();
-        ::raise(SIGTERM);
-      });
-      Click(QApplication::activeModalWidget(), CDlgConfig::kIdSetup);
-    });
-    for (QWidget* window : QApplication::topLevelWidgets())
-      if (auto* main = qobject_cast<CDlgMain*>(window)) Click(main, kIdcOption);
-  });
-  // Should the signal leave a window open, the test fails instead of hanging.
-  QTimer::singleShot(5s, [] {
-    for (QWidget* window : QApplication::topLevelWidgets())
-      if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
-        dialog->reject();
-  });
-  const int status = RunHere(home.path());
-  const auto took = Clock::now() - signalled;
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(open, "corvane::CDlgOption");
-  EXPECT_LT(took, 2s);
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
 // Counts the paint events that reach any widget.
 class PaintCounter : public QObject {
  public:
@@ -310,31 +275,55 @@ class PaintCounter : public QObject {
   }
 };
 
-// Nobody sees the window on this platform: what the supervision tick shows
+// Nobody sees the windows on this platform: what the supervision tick shows
 // each second while relaying, and an event line, must not wake the painter.
-TEST(AppProcessTest, TheWindowIsNeverPaintedWhereNobodySeesIt) {
+// Then the Option dialog is opened over the Config dialog over the main
+// window, each from inside the loop of the one below it, and a SIGTERM ends
+// them all. (Message boxes are answered at once on this screenless platform.)
+TEST(AppProcessTest, UnseenWindowsAreNeverPaintedAndSigtermEndsThemWhateverIsOpen) {
   EnsureQtApp();
   ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
   TempDir home;
   PaintCounter counter;
   int paints = -1;
+  std::string open;
+  Clock::time_point signalled;
   QTimer::singleShot(300ms, [&] {
     QApplication::instance()->installEventFilter(&counter);
     for (QWidget* window : QApplication::topLevelWidgets()) {
-      if (auto* main = qobject_cast<CDlgMain*>(window)) {
-        main->ShowTransfer({"281.00B/s", "5.45 KB", 42, 2248});
-        main->ShowLogLine(u"Start Ntrip Server thread!");
-        QTimer::singleShot(300ms, [&paints, &counter, main] {
-          paints = counter.Paints;
-          main->EndApplication();
+      auto* main = qobject_cast<CDlgMain*>(window);
+      if (main == nullptr) continue;
+      main->ShowTransfer({"281.00B/s", "5.45 KB", 42, 2248});
+      main->ShowLogLine(u"Start Ntrip Server thread!");
+      QTimer::singleShot(300ms, [&, main] {
+        paints = counter.Paints;
+        QTimer::singleShot(100ms, [&] {
+          QTimer::singleShot(100ms, [&] {
+            const QWidget* modal = QApplication::activeModalWidget();
+            open = modal != nullptr ? modal->metaObject()->className() : "none";
+            signalled = Clock::now();
+            ::raise(SIGTERM);
+          });
+          Click(QApplication::activeModalWidget(), CDlgConfig::kIdSetup);
         });
-      }
+        Click(main, kIdcOption);
+      });
     }
   });
+  // Should the signal leave a window open, the test fails instead of hanging.
+  QTimer::singleShot(5s, [] {
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+        dialog->reject();
+  });
   const int status = RunHere(home.path());
+  const auto took = Clock::now() - signalled;
   QApplication::instance()->removeEventFilter(&counter);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(paints, 0);
+  EXPECT_EQ(open, "corvane::CDlgOption");
+  EXPECT_LT(took, 2s);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace
