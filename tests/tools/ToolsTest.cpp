@@ -20,6 +20,7 @@
 #include "fixtures/Files.h"
 #include "fixtures/Process.h"
 #include "fixtures/TempDir.h"
+#include "tests/decode/DecodeTestSupport.h"
 #include "tests/decode/GsofBuilder.h"
 #include "tools/common/Rtcm3Inventory.h"
 #include "tools/decode/InventoryJson.h"
@@ -37,15 +38,13 @@ struct ToolRun {
   std::string out, err;
 };
 
-// corvane-decode with `arguments` (which may redirect its output again), fed
-// by `input` (a shell pipeline's head), its output kept in `folder`.
-ToolRun RunTool(const std::string& arguments, const std::filesystem::path& folder,
-                const std::string& input = "") {
+const std::string kDecode = CORVANE_BIN_DIR "/corvane-decode ";
+
+// A shell line (which may redirect its output again), its output kept in `folder`.
+ToolRun Shell(const std::string& line, const std::filesystem::path& folder) {
   const std::string out = (folder / "out.txt").string(), err = (folder / "err.txt").string();
-  ChildProcess tool(
-      {"/bin/sh", "-c",
-       input + CORVANE_BIN_DIR "/corvane-decode >" + out + " 2>" + err + " " + arguments});
-  const int status = tool.Wait(60s);
+  const int status =
+      ChildProcess({"/bin/sh", "-c", "exec >" + out + " 2>" + err + "; " + line}).Wait(60s);
   return {status, ReadFileBytes(out), ReadFileBytes(err)};
 }
 
@@ -70,31 +69,28 @@ TEST(DecodeToolTest, ExitStatusAndSummaryForEachInput) {
        "corvane-decode: cannot write to standard output: No space left on device\n"},
       {"--format rtcm3 " + kData + "rtcm3/testglo.rtcm3", 0,
        Summary(57931, "429 frames accepted, 0 rejected (checksum 0, length 0), 58 bytes skipped")},
+      {"", 2, "corvane-decode: "},
+      {"--format nmea", 2, "corvane-decode: "},
+      {"--format sirf " + empty, 2, "corvane-decode: "},
+      {empty, 2, "corvane-decode: "},
+      {"--format nmea --chunk 0 " + empty, 2, "corvane-decode: "},
+      {"--format nmea --chunk 2049 " + empty, 2, "corvane-decode: "},
+      {"--format=nmea --chunk=12x " + empty, 2, "corvane-decode: "},
+      {"--format gsof --chunk", 2, "corvane-decode: "},
+      {"--format nmea --bogus " + empty, 2, "corvane-decode: "},
+      {"--format nmea " + empty + " " + empty, 2, "corvane-decode: "},
+      {"--format nmea " + empty + ".missing", 2, "corvane-decode: "},
+      {"--format nmea " + dir.path().string(), 2, "corvane-decode: "},
   };
   for (const auto& [arguments, status, err] : rows) {
-    const ToolRun run = RunTool(arguments, dir.path());
+    SCOPED_TRACE(arguments);
+    const ToolRun run = Shell(kDecode + arguments, dir.path());
     EXPECT_EQ(std::tuple(run.status, run.err.starts_with(err)), std::tuple(status, true))
-        << arguments << ": " << run.err;
-  }
-  // Usage errors: status 2, one line on standard error, nothing on standard output.
-  const std::string usage[] = {"",
-                               "--format nmea",
-                               "--format sirf " + empty,
-                               empty,
-                               "--format nmea --chunk 0 " + empty,
-                               "--format nmea --chunk 2049 " + empty,
-                               "--format=nmea --chunk=12x " + empty,
-                               "--format gsof --chunk",
-                               "--format nmea --bogus " + empty,
-                               "--format nmea " + empty + " " + empty,
-                               "--format nmea " + empty + ".missing",
-                               "--format nmea " + dir.path().string()};
-  for (const std::string& arguments : usage) {
-    const ToolRun run = RunTool(arguments, dir.path());
-    EXPECT_EQ(std::tuple(run.status, run.out, run.err.starts_with("corvane-decode: "),
-                         std::count(run.err.begin(), run.err.end(), '\n')),
-              std::tuple(2, "", true, 1))
-        << arguments << ": " << run.err;
+        << run.err;
+    // A usage error is one line on standard error and nothing on standard output.
+    if (status != 2) continue;
+    EXPECT_EQ(std::tuple(run.out, std::count(run.err.begin(), run.err.end(), '\n')),
+              std::tuple("", 1));
   }
 }
 
@@ -108,21 +104,18 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
                          99)});
   const std::string capture = (dir.path() / "stream.gsof").string();
   std::ofstream(capture, std::ios::binary) << std::string(stream.begin(), stream.end());
-  const ToolRun run = RunTool("--chunk 5 --format gsof " + capture, dir.path());
+  const ToolRun run = Shell(kDecode + "--chunk 5 --format gsof " + capture, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
-  // 20 generated reports, 7 of them of three pages, then the last one.
+  // 20 generated reports, 7 of them of three pages, then the last one: the
+  // record as decoded here in 2048-byte chunks, its numbers in full.
   EXPECT_EQ(run.err,
             Summary(stream.size(), "35 packets accepted, 0 rejected (checksum 0, length 0)"));
-  const auto last = nlohmann::json::parse(run.out);
-  constexpr double kDegrees = GsofDecoder::kDegreesPerRadian;
-  EXPECT_EQ(std::tuple(last["Latitude"], last["Longitude"], last["Altitude"], last["FixQuality"],
-                       last["Day"], last["Hrms"]),
-            std::tuple(-0.5 * kDegrees, 0.25 * kDegrees, -12.5, 3, 20, 5.0));
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '{'), 1 + 3 * 20);
+  EXPECT_EQ(run.out, PositionFixToJson(DecoderRig<GsofDecoder, Bytes>().Decode(stream)) + "\n");
+  EXPECT_EQ(nlohmann::json::parse(run.out)["Latitude"], -0.5 * GsofDecoder::kDegreesPerRadian);
 
   // --each prints a line per changing chunk; the last is the final record.
   const ToolRun each =
-      RunTool("--format=gsof --each --chunk=64 -", dir.path(), "cat " + capture + " |");
+      Shell("cat " + capture + " | " + kDecode + "--format=gsof --each --chunk=64 -", dir.path());
   ASSERT_EQ(each.status, 0);
   const auto lines = std::count(each.out.begin(), each.out.end(), '\n');
   EXPECT_GE(lines, 20);
@@ -136,7 +129,8 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
 // that the sanitizers slow both alike).
 TEST(DecodeToolTest, LongStreamsInBoundedMemoryAndTime) {
   TempDir dir;
-  const ToolRun big = RunTool("--format gsof -", dir.path(), "head -c 100000000 /dev/zero |");
+  const ToolRun big =
+      Shell("head -c 100000000 /dev/zero | " + kDecode + "--format gsof -", dir.path());
   EXPECT_EQ(big.status, 1);
   EXPECT_EQ(big.err, Summary(100000000, "0 packets accepted, 0 rejected (checksum 0, length 0)"));
   // The largest resident size of the programs this test reaped so far, in kB.
@@ -145,8 +139,9 @@ TEST(DecodeToolTest, LongStreamsInBoundedMemoryAndTime) {
   EXPECT_LT(children.ru_maxrss, 64 * 1024);
   const auto seconds = [&](const std::string& each) {
     const auto start = std::chrono::steady_clock::now();
-    const ToolRun run = RunTool("--format nmea --chunk 1 " + each + " -", dir.path(),
-                                "head -c 1000000 /dev/zero |");
+    const ToolRun run =
+        Shell("head -c 1000000 /dev/zero | " + kDecode + "--format nmea --chunk 1 " + each + " -",
+              dir.path());
     EXPECT_EQ(run.out, each.empty() ? PositionFixToJson({}) + "\n" : "");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
@@ -161,16 +156,14 @@ TEST(DecodeToolTest, Rtcm3InventoryAgreesWithGpsdecode) {
   TempDir dir;
   for (const auto& entry : std::filesystem::directory_iterator(kData + "rtcm3")) {
     SCOPED_TRACE(entry.path());
-    const ToolRun run = RunTool("--format rtcm3 " + entry.path().string(), dir.path());
+    const ToolRun run = Shell(kDecode + "--format rtcm3 " + entry.path().string(), dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     const auto inventory = nlohmann::json::parse(run.out);
     std::map<int, int> counted, decoded;
     for (const auto& message : inventory["Messages"]) counted[message["Type"]] = message["Count"];
-    const std::string gpsd = (dir.path() / "gpsdecode.txt").string();
-    ChildProcess decoder(
-        {"/bin/sh", "-c", "/usr/bin/gpsdecode <" + entry.path().string() + " >" + gpsd});
-    ASSERT_EQ(decoder.Wait(60s), 0);
-    std::istringstream lines(ReadFileBytes(gpsd));
+    const ToolRun gpsd = Shell("/usr/bin/gpsdecode <" + entry.path().string(), dir.path());
+    ASSERT_EQ(gpsd.status, 0);
+    std::istringstream lines(gpsd.out);
     nlohmann::json station;
     for (std::string line; std::getline(lines, line);) {
       const auto message = nlohmann::json::parse(line);
