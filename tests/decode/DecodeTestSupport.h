@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,11 +61,6 @@ inline std::string WithoutCommentLines(std::string_view log) {
     if (log[start] != '#') out.append(log.substr(start, end - start));
   }
   return out;
-}
-
-// A capture under tests/data, without its comment lines.
-inline std::string ReadCapture(const std::filesystem::path& relative) {
-  return WithoutCommentLines(ReadFileBytes(std::filesystem::path(CORVANE_SOURCE_DIR) / relative));
 }
 
 }  // namespace corvane::testing
