@@ -9,8 +9,6 @@
 namespace corvane::testing {
 namespace {
 
-constexpr double kDegrees = GsofDecoder::kDegreesPerRadian;
-
 class GsofTest : public ::testing::Test, public DecoderRig<GsofDecoder, Bytes, RecordTrace> {};
 
 // Nothing is walked before the last page; then the records in their order:
@@ -28,7 +26,7 @@ TEST_F(GsofTest, MultiPageReportIsWalkedAtItsLastPageInRecordOrder) {
   const PositionFix f = Decode(Bytes(lastPage, stream.end()));
   EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
   EXPECT_EQ(std::tuple(f.Day, f.FixQuality, f.Latitude, f.Longitude, f.Altitude),
-            std::tuple(20, 0, 28.647890245221483, 2.0 * kDegrees, -20.5));
+            std::tuple(20, 0, 28.647890245221483, 2.0 * GsofDecoder::kDegreesPerRadian, -20.5));
   EXPECT_EQ(std::tuple(f.Pdop, f.Hdop, f.Vdop), std::tuple(2.0, 1.0, 3.0));
   // Squared and summed in single precision; in double it would be 0.22360679774997899.
   EXPECT_EQ(std::tuple(f.Hrms, f.Vrms), std::tuple(0.22360680774598155, double{0.3f}));
