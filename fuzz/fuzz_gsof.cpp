@@ -1,6 +1,7 @@
 // Arbitrary bytes through the GSOF decoder in chunks (see FuzzChunks.h): the
 // stream and page buffers and the satellite counts stay within their sizes
-// and nothing reads or writes outside a buffer (ASan, UBSan).
+// and nothing reads or writes outside a buffer (ASan, UBSan). With a trace
+// sink, so that the trace lines are built too.
 // Seeds (fuzz/corpus/gsof/), built with tests/decode/GsofBuilder.h, each
 // behind its two chunk-size bytes: a single-page report with records 1, 2, 9
 // and 12; a three-page report with record 34 for 30 satellites; a generated
@@ -14,12 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using corvane::GsofDecoder;
   corvane::testing::VirtualTimeSource time;
   corvane::SharedPositionFix fix;
-  GsofDecoder decoder(fix, time, corvane::fuzz::IgnoreTrace);
-  corvane::fuzz::FeedInChunks(decoder, data, size, [&] {
+  GsofDecoder decoder(fix, time, [](std::string_view) {});
+  corvane::fuzz::FeedInChunks(data, size, [&](const uint8_t* chunk, int32_t count) {
+    decoder.Decode(chunk, count);
     return decoder.StreamLength() >= 0 && decoder.StreamLength() <= GsofDecoder::kStreamSize &&
            decoder.PageLength() >= 0 && decoder.PageLength() < GsofDecoder::kPageSize;
   });
-  const corvane::PositionFix snapshot = fix.Snapshot();
-  if (snapshot.GpsInView > 20 || snapshot.GloInView > 20 || snapshot.BdsInView > 20) std::abort();
+  const corvane::PositionFix held = fix.Snapshot();
+  if (held.GpsInView > 20 || held.GloInView > 20 || held.BdsInView > 20) std::abort();
   return 0;
 }

@@ -1,11 +1,10 @@
-// Shared pieces of the decoder tests: feeding bytes in chunks and comparing
-// chunkings, reading the captures as the receiver sent them, a writer that
-// records what a decoder sends, a trace sink that keeps the lines.
+// Shared pieces of the decoder tests: feeding bytes in chunks to a decoder
+// and its record, reading the captures as the receiver sent them, a writer
+// that records what a decoder sends.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,27 +23,25 @@ void Feed(PositionDecoder& decoder, const Data& data, size_t chunk = 2048) {
     decoder.Decode(bytes + done, static_cast<int32_t>(std::min(chunk, data.size() - done)));
 }
 
-// The record after `data` went through a fresh decoder in chunks of `chunk`.
-template <typename Decoder, typename Data>
-PositionFix DecodeInChunks(const Data& data, size_t chunk) {
-  VirtualTimeSource time;
-  SharedPositionFix fix;
-  Decoder decoder(fix, time);
-  Feed(decoder, data, chunk);
-  return fix.Snapshot();
+// The trace lines of the decoder under test (one test at a time).
+inline std::vector<std::string> tracedLines;
+inline void RecordTrace(std::string_view text) {
+  tracedLines.emplace_back(text);
 }
 
-// The first chunk size that gives another record than 2048-byte chunks, 0
-// when none does. Every size up to 64, then every 37th (short enough for the
-// sanitizer builds), and 2047.
-template <typename Decoder, typename Data>
-size_t FirstDifferingChunk(const Data& data) {
-  const PositionFix whole = DecodeInChunks<Decoder>(data, 2048);
-  for (size_t chunk = 1; chunk < 2048; chunk += chunk < 64 ? 1 : 37) {
-    if (DecodeInChunks<Decoder>(data, chunk) != whole) return chunk;
+// A decoder with its record, clock and trace sink; Decode feeds it `data` (of
+// the type the decoder reads: text or bytes) in chunks of `chunk` bytes and
+// returns the record.
+template <typename Decoder, typename Data = std::string_view, TraceSink trace = nullptr>
+struct DecoderRig {
+  PositionFix Decode(const Data& data, size_t chunk = 2048) {
+    Feed(decoder, data, chunk);
+    return fix.Snapshot();
   }
-  return DecodeInChunks<Decoder>(data, 2047) == whole ? 0 : 2047;
-}
+  VirtualTimeSource time;
+  SharedPositionFix fix;
+  Decoder decoder{fix, time, trace};
+};
 
 class RecordingWriter final : public ByteWriter {
  public:
@@ -55,12 +52,6 @@ class RecordingWriter final : public ByteWriter {
   std::vector<std::string> writes;
 };
 
-// The trace lines of the decoder under test (one test at a time).
-inline std::vector<std::string> tracedLines;
-inline void RecordTrace(std::string_view text) {
-  tracedLines.emplace_back(text);
-}
-
 // Receiver output as the project keeps it: gpsd logs carry "#" comment lines
 // that the receiver never sent.
 inline std::string WithoutCommentLines(std::string_view log) {
@@ -70,11 +61,6 @@ inline std::string WithoutCommentLines(std::string_view log) {
     if (log[start] != '#') out.append(log.substr(start, end - start));
   }
   return out;
-}
-
-// A capture under tests/data, without its comment lines.
-inline std::string ReadCapture(const std::filesystem::path& relative) {
-  return WithoutCommentLines(ReadFileBytes(std::filesystem::path(CORVANE_SOURCE_DIR) / relative));
 }
 
 }  // namespace corvane::testing

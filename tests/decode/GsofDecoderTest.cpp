@@ -9,18 +9,7 @@
 namespace corvane::testing {
 namespace {
 
-constexpr double kDegrees = GsofDecoder::kDegreesPerRadian;
-
-class GsofTest : public ::testing::Test {
- protected:
-  PositionFix Decode(const Bytes& bytes, size_t chunk = 2048) {
-    Feed(decoder, bytes, chunk);
-    return fix.Snapshot();
-  }
-  VirtualTimeSource time;
-  SharedPositionFix fix;
-  GsofDecoder decoder{fix, time, RecordTrace};
-};
+class GsofTest : public ::testing::Test, public DecoderRig<GsofDecoder, Bytes, RecordTrace> {};
 
 // Nothing is walked before the last page; then the records in their order:
 // record 1 comes first, so its coordinate override sees the coordinates held
@@ -37,7 +26,7 @@ TEST_F(GsofTest, MultiPageReportIsWalkedAtItsLastPageInRecordOrder) {
   const PositionFix f = Decode(Bytes(lastPage, stream.end()));
   EXPECT_EQ(decoder.PageLength(), static_cast<int32_t>(records.size()));
   EXPECT_EQ(std::tuple(f.Day, f.FixQuality, f.Latitude, f.Longitude, f.Altitude),
-            std::tuple(20, 0, 28.647890245221483, 2.0 * kDegrees, -20.5));
+            std::tuple(20, 0, 28.647890245221483, 2.0 * GsofDecoder::kDegreesPerRadian, -20.5));
   EXPECT_EQ(std::tuple(f.Pdop, f.Hdop, f.Vdop), std::tuple(2.0, 1.0, 3.0));
   // Squared and summed in single precision; in double it would be 0.22360679774997899.
   EXPECT_EQ(std::tuple(f.Hrms, f.Vrms), std::tuple(0.22360680774598155, double{0.3f}));
@@ -159,10 +148,9 @@ TEST_F(GsofTest, FixQualityTableAndCoordinateOverride) {
 // 45 and 30 dB-Hz.
 Bytes Satellites(uint8_t count, uint8_t system) {
   Bytes entries;
-  for (uint8_t k = 0; k < count; ++k) {
+  for (uint8_t k = 0; k < count; ++k)
     Append(entries,
            Satellite(k + 1, system, k % 2 ? 0x40 : 0x3F, 200 + k, 300 + k, 4 * 45 + 3, 4 * 30 + 1));
-  }
   return entries;
 }
 
@@ -191,16 +179,14 @@ TEST_F(GsofTest, SatelliteDetail) {
 
   // Past 51 satellites adding 256 once to the length byte is not enough: the
   // count gives the length (1 + 10 x N), and the next record is still read.
-  for (const int count : {52, 70, 255}) {
-    const Bytes many = Concat({Satellites(20, 0), Satellites(20, 2), Satellites(11, 5),
-                               Satellites(static_cast<uint8_t>(count - 51), 3)});
-    const PositionFix big =
-        Decode(GsofReport(Concat({Record(34, Concat({{static_cast<uint8_t>(count)}, many})),
-                                  PositionRecord(0.5, 2.0, count)}),
-                          static_cast<uint8_t>(count)));
+  for (const uint8_t count : {52, 70, 255}) {
+    const Bytes many = Concat(
+        {Satellites(20, 0), Satellites(20, 2), Satellites(11, 5), Satellites(count - 51, 3)});
+    const PositionFix big = Decode(GsofReport(
+        Concat({Record(34, Concat({{count}, many})), PositionRecord(0.5, 2.0, count)}), count));
     EXPECT_EQ(std::tuple(big.GpsInView, big.GloInView, big.BdsInView, big.Altitude),
-              std::tuple(20, 20, 11, static_cast<double>(count)))
-        << count;
+              std::tuple(20, 20, 11, count * 1.0))
+        << int{count};
   }
 }
 
