@@ -58,12 +58,11 @@ Settings BaseSettings(int32_t board, int32_t diffType, double height = 12.5) {
 
 // The packet's bytes are checked in the command sets below; here its bounds.
 TEST(CommandSetsTest, TheBasePacketStaysInItsBuffer) {
-  char bytes[kBasePacketSize + 1] = {};
-  auto* packet = reinterpret_cast<uint8_t*>(bytes);
-  ASSERT_EQ(BuildBasePacket(packet, sizeof bytes, 31.5, -120.25, 12.5), 1);
-  EXPECT_EQ(std::string(bytes, kBasePacketSize), kBasePacket);
+  uint8_t bytes[kBasePacketSize + 1] = {};
+  ASSERT_EQ(BuildBasePacket(bytes, sizeof bytes, 31.5, -120.25, 12.5), 1);
+  EXPECT_EQ(std::string(bytes, bytes + kBasePacketSize), kBasePacket);
   EXPECT_EQ(bytes[kBasePacketSize], 0) << "nothing beyond the packet is written";
-  EXPECT_EQ(BuildBasePacket(packet, kBasePacketSize - 1, 1.0, 1.0, 1.0), 0);
+  EXPECT_EQ(BuildBasePacket(bytes, kBasePacketSize - 1, 1.0, 1.0, 1.0), 0);
 }
 
 TEST(CommandSetsTest, EveryCommandSetWithItsPauses) {

@@ -16,14 +16,12 @@
 // Thread creation that fails on cue, as it does when the process is out of
 // threads or memory: this program's pthread_create stands before the C
 // library's. With the count at n, the call after the next n fails once.
-namespace {
-std::atomic<int> threadsBeforeFailure{-1};
-}  // namespace
+static std::atomic<int> threadsBeforeFailure{-1};
 
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
                               void* (*start)(void*), void* argument) noexcept {
-  using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-  static const auto create = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
+  static const auto create =
+      reinterpret_cast<decltype(&pthread_create)>(::dlsym(RTLD_NEXT, "pthread_create"));
   const int before = threadsBeforeFailure.load();
   if (before >= 0) threadsBeforeFailure.store(before - 1);
   return before == 0 ? EAGAIN : create(thread, attributes, start, argument);
@@ -132,31 +130,28 @@ TEST(GpsReceiverTest, FixNoneAtTheFirstOpeningThenThePumpAndDecodeCycles) {
 // worker that cannot start: the opening fails with the channel stopped, and
 // the next Start works again once the cause is gone.
 TEST(GpsReceiverTest, AFailedOpeningLeavesTheChannelStopped) {
-  const struct {
-    const char* what;
-    bool opens, configures, decoder;
-    int workersStarted;
-    Strings traces;
-    size_t stops;
-  } rows[] = {{"no port", false, true, true, -1, {"Can't Open GPS Port!"}, 0},
-              {"configuration", true, false, true, -1, {"Init Board Failed!\n"}, 1},
-              {"no decoder", true, true, false, -1, {}, 1},
-              {"no pump", true, true, true, 0, {}, 1},
-              {"no decode worker", true, true, true, 1, {}, 1},
-              {"no retry worker", true, true, true, 2, {}, 1}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+  // What fails, whether the port opens, the configuration succeeds and a
+  // decoder is there, the threads started before one fails, the trace, stops.
+  const std::tuple<const char*, bool, bool, bool, int, Strings, size_t> rows[] = {
+      {"no port", false, true, true, -1, {"Can't Open GPS Port!"}, 0},
+      {"configuration", true, false, true, -1, {"Init Board Failed!\n"}, 1},
+      {"no decoder", true, true, false, -1, {}, 1},
+      {"no pump", true, true, true, 0, {}, 1},
+      {"no decode worker", true, true, true, 1, {}, 1},
+      {"no retry worker", true, true, true, 2, {}, 1}};
+  for (const auto& [what, opens, configures, decoder, workersStarted, traces, stops] : rows) {
+    SCOPED_TRACE(what);
     ReceiverRig rig;
-    rig.opens = row.opens;
-    rig.configures = row.configures;
-    if (row.decoder) rig.receiver->SelectDecoder(4);
-    threadsBeforeFailure = row.workersStarted;
+    rig.opens = opens;
+    rig.configures = configures;
+    if (decoder) rig.receiver->SelectDecoder(4);
+    threadsBeforeFailure = workersStarted;
     EXPECT_FALSE(rig.receiver->OpenGpsPort(3, 115200));
     EXPECT_EQ(threadsBeforeFailure, -1);
     EXPECT_FALSE(rig.receiver->IsOpen());
-    EXPECT_EQ(rig.traces.Get(), row.traces);
-    EXPECT_EQ(rig.Stops(), row.stops);
-    EXPECT_EQ(rig.writes.Get(), Strings(row.opens && row.decoder ? 1 : 0, "CONFIG\r\n"));
+    EXPECT_EQ(rig.traces.Get(), traces);
+    EXPECT_EQ(rig.Stops(), stops);
+    EXPECT_EQ(rig.writes.Get(), Strings(opens && decoder ? 1 : 0, "CONFIG\r\n"));
     rig.opens = rig.configures = true;
     rig.receiver->SelectDecoder(4);
     EXPECT_TRUE(rig.receiver->OpenGpsPort(3, 115200));
