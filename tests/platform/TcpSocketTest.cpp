@@ -21,9 +21,7 @@ using namespace std::chrono_literals;
 
 TEST(TcpSocketTest, ACasterThatStopsReadingHoldsTheSenderUpWithinABoundedBacklog) {
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
   ASSERT_EQ(::listen(listener, 1), 0);

@@ -11,29 +11,22 @@
 namespace corvane::testing {
 namespace {
 
-// One text for everything a command set does, in order: the bytes each write
-// put out, and each pause as "<100>" (milliseconds). A test compares it whole,
-// so a wrong byte, a missing pause or a pause in the wrong place all show.
-struct TranscriptTime final : TimeSource {
-  explicit TranscriptTime(std::string& text) : text(text) {}
+// The port and the time of a command set, writing one text for everything it
+// does, in order: the bytes each write put out, and each pause as "<100>"
+// (milliseconds). A test compares it whole, so a wrong byte, a missing pause
+// or a pause in the wrong place all show.
+struct Transcript final : StubSerialDevice, TimeSource {
   Millis Now() override { return Millis(0); }
   void Sleep(Millis duration) override { text += "<" + std::to_string(duration.count()) + ">"; }
   bool Wait(AutoResetEvent&, Millis) override { return false; }  // the command sets never wait
-  std::string& text;
-};
-
-// A port that puts its writes into the text; the write attempt numbered
-// `failWrite` (0 first) fails.
-struct TranscriptDevice final : StubSerialDevice {
-  explicit TranscriptDevice(std::string& text, int failWrite = -1)
-      : text(text), failWrite(failWrite) {}
+  // The write attempt numbered `failWrite` (0 first) fails.
   int Write(const uint8_t* bytes, int count) override {
     if (failWrite-- == 0) return -1;
     text.append(reinterpret_cast<const char*>(bytes), count);
     return count;
   }
-  std::string& text;
-  int failWrite;
+  std::string text;
+  int failWrite = -1;
 };
 
 std::string FromHex(std::string_view hex) {
@@ -56,23 +49,20 @@ const std::string kBasePacket = FromHex(
     "00 06 00 06 00 06 00 00 00 06 a3 03");
 
 Settings BaseSettings(int32_t board, int32_t diffType, double height = 12.5) {
-  Settings settings;
-  settings.GPSBoard = board;
-  settings.DiffType = diffType;
-  settings.BaseLat = 31.5;
-  settings.BaseLon = -120.25;
-  settings.BaseH = height;
-  return settings;
+  // The texts are named for the compiler's missing-initializer warning.
+  // clang-format off
+  return {.CasterAddress = {}, .Mount = {}, .PassWord = {}, .SerialPort = {}, .GPSBoard = board,
+          .DiffType = diffType, .BaseLat = 31.5, .BaseLon = -120.25, .BaseH = height};
+  // clang-format on
 }
 
 // The packet's bytes are checked in the command sets below; here its bounds.
 TEST(CommandSetsTest, TheBasePacketStaysInItsBuffer) {
-  char bytes[kBasePacketSize + 1] = {};
-  auto* packet = reinterpret_cast<uint8_t*>(bytes);
-  ASSERT_EQ(BuildBasePacket(packet, sizeof bytes, 31.5, -120.25, 12.5), 1);
-  EXPECT_EQ(std::string(bytes, kBasePacketSize), kBasePacket);
+  uint8_t bytes[kBasePacketSize + 1] = {};
+  ASSERT_EQ(BuildBasePacket(bytes, sizeof bytes, 31.5, -120.25, 12.5), 1);
+  EXPECT_EQ(std::string(bytes, bytes + kBasePacketSize), kBasePacket);
   EXPECT_EQ(bytes[kBasePacketSize], 0) << "nothing beyond the packet is written";
-  EXPECT_EQ(BuildBasePacket(packet, kBasePacketSize - 1, 1.0, 1.0, 1.0), 0);
+  EXPECT_EQ(BuildBasePacket(bytes, kBasePacketSize - 1, 1.0, 1.0, 1.0), 0);
 }
 
 TEST(CommandSetsTest, EveryCommandSetWithItsPauses) {
@@ -114,31 +104,27 @@ TEST(CommandSetsTest, EveryCommandSetWithItsPauses) {
   };
   for (const auto& [board, diffType, expected] : rows) {
     SCOPED_TRACE("GPSBoard " + std::to_string(board) + " DiffType " + std::to_string(diffType));
-    std::string text;
-    TranscriptTime time(text);
-    TranscriptDevice device(text);
-    const auto print = [&](std::string_view line) { text += "[" + std::string(line) + "]"; };
-    EXPECT_EQ(InitDiffData(&device, BaseSettings(board, diffType), {}, time, print), 1);
-    EXPECT_EQ(text, expected);
+    Transcript port;
+    const auto print = [&](std::string_view line) { port.text += "[" + std::string(line) + "]"; };
+    EXPECT_EQ(InitDiffData(&port, BaseSettings(board, diffType), {}, port, print), 1);
+    EXPECT_EQ(port.text, expected);
   }
 }
 
 TEST(CommandSetsTest, FailedWritesEndTheSet) {
   // The second "unlogall" fails: one pause, no "fix position" line.
-  std::string text;
-  TranscriptTime time(text);
-  TranscriptDevice failing(text, 1);
-  EXPECT_EQ(InitDiffData(&failing, BaseSettings(0, kDiffRtcm32), {}, time, {}), 0);
-  EXPECT_EQ(text, "unlogall\r\n<100>");
+  Transcript failing;
+  failing.failWrite = 1;
+  EXPECT_EQ(InitDiffData(&failing, BaseSettings(0, kDiffRtcm32), {}, failing, {}), 0);
+  EXPECT_EQ(failing.text, "unlogall\r\n<100>");
 
   // A "fix position" line too long for its 128-byte buffer is refused, never
   // cut: 87 integer digits of height make 127 bytes and fit, 88 do not.
   EXPECT_EQ(FormatFixPositionLine({0.0, 0.0, 1e86}).value_or("").size(), 127u);
-  text.clear();
-  TranscriptDevice device(text);
-  EXPECT_EQ(InitDiffData(&device, BaseSettings(0, kDiffRtcm32, 2e87), {}, time, {}), 0);
-  EXPECT_EQ(text, "unlogall\r\n<100>unlogall\r\n<100>");
-  EXPECT_EQ(InitDiffData(nullptr, BaseSettings(0, kDiffCmr), {}, time, {}), 0);
+  Transcript port;
+  EXPECT_EQ(InitDiffData(&port, BaseSettings(0, kDiffRtcm32, 2e87), {}, port, {}), 0);
+  EXPECT_EQ(port.text, "unlogall\r\n<100>unlogall\r\n<100>");
+  EXPECT_EQ(InitDiffData(nullptr, BaseSettings(0, kDiffCmr), {}, port, {}), 0);
 }
 
 }  // namespace

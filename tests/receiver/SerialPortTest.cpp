@@ -23,14 +23,13 @@ Bytes Text(std::string_view text) {
   return {text.begin(), text.end()};
 }
 
-// COM3 in a temporary CORVANE_HOME; COM`nowhere` links to no device.
+// COM3 in a temporary CORVANE_HOME; COM5 links to no device.
 struct ComLink {
-  explicit ComLink(int nowhere) {
+  ComLink() {
     ::setenv("CORVANE_HOME", home.path().c_str(), 1);
     std::filesystem::create_directories(home.path() / "dosdevices");
     std::filesystem::create_symlink(pty->SlavePath(), home.path() / "dosdevices/com3");
-    std::filesystem::create_symlink(home.path() / "gone",
-                                    home.path() / ("dosdevices/com" + std::to_string(nowhere)));
+    std::filesystem::create_symlink(home.path() / "gone", home.path() / "dosdevices/com5");
   }
   ~ComLink() { ::unsetenv("CORVANE_HOME"); }
 
@@ -52,46 +51,39 @@ struct ComLink {
     ASSERT_EQ(pty->Write(bytes.data(), static_cast<int>(bytes.size()), 5s),
               static_cast<int>(bytes.size()));
   }
-  speed_t Baud() {
+  // The line as the far end sees it: its input and output rates, then the
+  // control, local, input and output flags that make a raw 8N1 line.
+  auto Line() {
     termios tio{};
     EXPECT_EQ(tcgetattr(pty->Master(), &tio), 0);
-    return cfgetospeed(&tio);
+    return std::tuple(cfgetispeed(&tio), cfgetospeed(&tio),
+                      tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+                      tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN),
+                      tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tio.c_oflag & OPOST);
   }
 
   TempDir home;
   std::unique_ptr<PseudoTerminal> pty = PseudoTerminal::Create();
 };
 
-TEST(SerialDeviceTest, LineStateAndRawBytes) {
-  ComLink com(5);
+// A raw 8N1 line at `rate` with the receiver on the far end, as Line() shows it.
+auto Raw8N1(speed_t rate) {
+  return std::tuple(rate, rate, tcflag_t{CS8 | CLOCAL | CREAD}, tcflag_t{0}, tcflag_t{0},
+                    tcflag_t{0});
+}
+
+TEST(SerialDeviceTest, ARateWithoutACodeIsRefusedAndChangesNothing) {
+  ComLink com;
   auto device = OpenSerialDevice("COM3:");
   ASSERT_NE(device, nullptr);
   ASSERT_TRUE(device->SetLineState(LineState{9600, 8, 0, 0}));
-  termios tio{};
-  ASSERT_EQ(tcgetattr(com.pty->Master(), &tio), 0);
-  EXPECT_EQ(std::pair(cfgetispeed(&tio), cfgetospeed(&tio)),
-            std::pair(speed_t{B9600}, speed_t{B9600}));
-  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), 0u);
-  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
-
-  // A rate the driver has no code for is refused and changes nothing.
-  ASSERT_TRUE(device->SetLineState(LineState{115200, 8, 0, 0}));
   EXPECT_FALSE(device->SetLineState(LineState{12345, 8, 0, 0}));
   EXPECT_EQ(device->LastError(), EINVAL);
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B115200));
-
-  // Raw: every byte value goes through unchanged.
-  Bytes all(256);
-  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-  ASSERT_EQ(device->Write(all.data(), 256), 256);
-  EXPECT_EQ(com.Receive(256), all);
+  EXPECT_EQ(com.Line(), Raw8N1(B9600));
 }
 
 TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
-  ComLink com(5);
+  ComLink com;
   ScaledTimeSource time(100);
   SerialChannel channel(time);
   EXPECT_FALSE(channel.Open(5, 115200));
@@ -110,7 +102,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   // What came before the opening is discarded.
   com.Send(Text("stale"));
   ASSERT_TRUE(channel.Open(3, 115200));
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B115200));
+  EXPECT_EQ(com.Line(), Raw8N1(B115200));
   SerialTimeouts timeouts;
   ASSERT_TRUE(channel.Handle()->GetTimeouts(timeouts));
   EXPECT_EQ(timeouts.ReadIntervalTimeout, 50u);
@@ -134,7 +126,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   // Open after Stop works on the same object; neither clears the queues.
   channel.Write(Text("fix ").data(), 4);
   ASSERT_TRUE(channel.Open(3, 9600));
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B9600));
+  EXPECT_EQ(com.Line(), Raw8N1(B9600));
   EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, sizeof buffer)), "GA,1\r\n");
   ASSERT_TRUE(channel.StartWorkers());
   channel.Write(Text("none\r\n").data(), 6);
@@ -193,44 +185,45 @@ TEST(SerialChannelTest, WorkerLoopsOnAStubPort) {
 }
 
 TEST(RelayPortTest, WritesRefusesAndLogsItsFailures) {
-  ComLink com(6);
-  RecordingEventLog failures, rejected, quiet;
-  EXPECT_EQ(OpenRelayPort("COM6", 115200, failures), nullptr);
+  ComLink com;
+  RecordingEventLog log;
+  EXPECT_EQ(OpenRelayPort("COM5", 115200, log), nullptr);
   // A rejected line state is logged and the port is returned anyway; the
   // port is busy while the relay holds it.
-  std::shared_ptr<SerialDevice> port = OpenRelayPort("COM3", 12345, rejected);
+  std::shared_ptr<SerialDevice> port = OpenRelayPort("COM3", 12345, log);
   ASSERT_NE(port, nullptr);
-  EXPECT_EQ(OpenRelayPort("COM3", 115200, failures), nullptr);
-  EXPECT_EQ(failures.FileLines(),
-            std::vector<std::string>(2, "hComm == INVALID_HANDLE_VALUE Error!\n"));
-  EXPECT_EQ(rejected.FileLines(), std::vector<std::string>{"SetCommState Error!\n"});
+  EXPECT_EQ(OpenRelayPort("COM3", 115200, log), nullptr);
   port->Close();
 
-  port = OpenRelayPort("COM3", 38400, quiet);
+  port = OpenRelayPort("COM3", 38400, log);
   ASSERT_NE(port, nullptr);
-  EXPECT_EQ(com.Baud(), static_cast<speed_t>(B38400));
+  EXPECT_EQ(com.Line(), Raw8N1(B38400));
   SerialTimeouts timeouts;
   ASSERT_TRUE(port->GetTimeouts(timeouts));
   EXPECT_EQ(timeouts.ReadIntervalTimeout, 20u);
   const Bytes line = Text("log rtcm1033b ontime 10\r\n");
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 25), 25);
   EXPECT_EQ(com.Receive(25), line);
-  // Refusals write nothing; 512 bytes is the most one call takes.
-  Bytes big(513, 0x02);
+  // Refusals write nothing; 512 bytes is the most one call takes. Raw: every
+  // byte value goes through unchanged.
+  Bytes big(513);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
   EXPECT_EQ(WriteRelayPort(nullptr, line.data(), 5), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), nullptr, 5), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 0), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), -3), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), big.data(), 513), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), big.data(), 512), 512);
-  EXPECT_EQ(com.Receive(513, 300ms), Bytes(512, 0x02));
-  // A failing device write gives 0; a closed port is refused.
+  EXPECT_EQ(com.Receive(513, 300ms), Bytes(big.begin(), big.begin() + 512));
+  // A failing device write gives 0; a closed port is refused. Neither is
+  // logged, nor is anything after the busy port.
   com.pty->CloseMaster();
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 5), 0);
   port->Close();
   EXPECT_EQ(WriteRelayPort(port.get(), line.data(), 5), -1);
-  EXPECT_TRUE(quiet.FileLines().empty());
-  EXPECT_TRUE(quiet.Events().empty());
+  const std::string noPort = "hComm == INVALID_HANDLE_VALUE Error!\n";
+  EXPECT_EQ(log.FileLines(), (std::vector<std::string>{noPort, "SetCommState Error!\n", noPort}));
+  EXPECT_TRUE(log.Events().empty());
 }
 
 }  // namespace
