@@ -1,5 +1,5 @@
-// Test parts for the uplink: a scripted relay port, a real socket that records
-// and can fail its sends, and a loopback listener standing in for the caster.
+// Test parts for the uplink: a scripted relay port and a real socket that
+// records and can fail its sends.
 #pragma once
 
 #include <arpa/inet.h>
@@ -14,42 +14,13 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "fixtures/Loopback.h"
 #include "fixtures/Process.h"
 #include "fixtures/StubSerialDevice.h"
 #include "platform/SerialDevice.h"
 #include "platform/TcpSocket.h"
 
 namespace corvane::testing {
-
-inline sockaddr_in Loopback(uint16_t port) {
-  return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-}
-
-// A listener on 127.0.0.1 at a port the kernel picks; `peer` is the
-// connection it accepted last.
-struct Listener {
-  Listener() {
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(fd, 4);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  ~Listener() {
-    ::close(peer);
-    ::close(fd);
-  }
-  bool Accept(int milliseconds = 5000) {
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, milliseconds) > 0) peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    return peer >= 0;
-  }
-
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int peer = -1;
-  uint16_t port = 0;
-};
 
 inline Settings CasterAt(uint16_t port, std::string_view password = "pw",
                          std::string_view mount = "M") {
