@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <regex>
 
 #include "app/Startup.h"
 #include "app/ui/Application.h"
@@ -201,9 +200,7 @@ TEST(AppProcessTest, RunsAloneOnItsFolderTellsWhyItsSettingsWereNotLoadedAndRead
             std::string::npos);
   EXPECT_EQ(first->Stop(), 0);
 
-  // Each line: a "[MM/DD-hh:mm:ss] " stamp, the text, CR LF.
-  const std::regex stamped(R"((\[[ 0-9]{2}/[ 0-9]{2}-\d\d:\d\d:\d\d\] [^\r\n]*\r\n)*)");
-  EXPECT_TRUE(std::regex_match(station.File("log.txt"), stamped)) << station.File("log.txt");
+  // The lines' stamps and ends are the event log's own test's; here the lines.
   const std::string problem = "Settings file " + registry.string() +
                               " cannot be read (not a regular file): running with defaults, and "
                               "Save will not replace it";
