@@ -1,16 +1,19 @@
-// The configuration dialogs on real widgets, answered through scripted
-// message boxes: the Option dialog's opening and Save with the address check,
-// the Config dialog's opening, its Save steps with their refusals and the one
-// registry write, and the main window's Option button that runs it.
+// The windows on real widgets, answered through scripted message boxes: the
+// main window's labels, controls, transfer line, exit question and event
+// list; the Option dialog's opening and Save with the address check; the
+// Config dialog's opening, its Save steps with their refusals and the one
+// registry write; and the main window's Option button that runs it.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <future>
 #include <tuple>
 
 #include "app/ui/CDlgMain.h"
@@ -27,17 +30,14 @@
 namespace corvane::testing {
 namespace {
 
+using namespace std::chrono_literals;
 using Option = CDlgOption;
 using Config = CDlgConfig;
 
-struct DialogBench {
-  DialogBench() { EnsureQtApp(); }
-
-  TempDir dir;
-  RegistryStore registry{dir.path() / "registry.reg"};
-  Settings settings;
-  RecordingEventLog log;
-  ScriptedMessageBoxes boxes;
+// A data folder with its settings file, and message boxes; the main window
+// logs through the stamped event log, a dialog into `events`.
+struct WindowBench {
+  WindowBench() { EnsureQtApp(); }
 
   // The settings as the next start would load them from the file.
   Settings Reloaded() const {
@@ -46,7 +46,26 @@ struct DialogBench {
     LoadSettings(loaded, fresh);
     return loaded;
   }
+  void Open() {
+    window = std::make_unique<CDlgMain>(settings, registry, log, boxes, time, clock, routes);
+  }
+  QString Label(int id) { return FindControl<QLabel>(window.get(), id)->text(); }
+  QListWidget* List() { return FindControl<QListWidget>(window.get(), kIdcEventList); }
+
+  TempDir dir;
+  RegistryStore registry{dir.path() / "registry.reg"};
+  Settings settings;
+  ScriptedMessageBoxes boxes;
+  RecordingEventLog events;
+  EventFile file{dir.path() / "log.txt"};
+  FakeClock clock;
+  StampedEventLog log{file, clock};
+  UiTimeSource time{EnsureQtApp().thread()};
+  SystemRouteSource routes;
+  std::unique_ptr<CDlgMain> window;
 };
+
+struct MainWindowFixture : ::testing::Test, WindowBench {};
 
 template <typename T = QWidget>
 T* Control(const QWidget* dialog, int id) {
@@ -90,7 +109,7 @@ QStringList OptionShown(const QWidget* dialog) {
 }
 
 TEST(OptionDialog, OpensWithTheSettingsAndSavesEveryFieldAsTypedWithinItsLimit) {
-  DialogBench bench;
+  WindowBench bench;
   Option first(bench.settings, bench.boxes);
   EXPECT_EQ(OptionShown(&first), QStringList({"", "", "0.0.0.0", "0", "", "", "4", "0"}));
   bench.settings.SerialPort = "COM3";  // must be overwritten by the empty lists
@@ -151,7 +170,7 @@ TEST(OptionDialog, SavesValidAddressesAsTypedAndRefusesOthersChangingNothing) {
                         {"", false, "9.8.7.6", {9, 8, 7, 6}},
                         {"1.2.3.9999999999", false, "9.8.7.6", {9, 8, 7, 6}}}) {
     SCOPED_TRACE(typed);
-    DialogBench bench;
+    WindowBench bench;
     bench.settings.CasterAddress = "9.8.7.6";
     bench.settings.CasterOctets = {9, 8, 7, 6};
     bench.settings.SerialPort = "COM2";
@@ -201,7 +220,7 @@ QStringList Shown(const QWidget* dialog) {
 
 // Clicks Save, which must refuse with `hint`, keep the dialog open and store
 // nothing but the board, which is taken before the format is checked.
-void ExpectRefusal(DialogBench& bench, const Config& dialog, std::u16string_view hint,
+void ExpectRefusal(WindowBench& bench, const Config& dialog, std::u16string_view hint,
                    int32_t board) {
   const Settings before = bench.settings;
   const std::string stored = ReadFileBytes(bench.registry.File());
@@ -217,9 +236,9 @@ void ExpectRefusal(DialogBench& bench, const Config& dialog, std::u16string_view
 }
 
 TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAutonomous) {
-  DialogBench bench;
+  WindowBench bench;
   bench.settings.BaseH = 12.3456;
-  Config input(bench.settings, bench.registry, bench.log, bench.boxes);
+  Config input(bench.settings, bench.registry, bench.events, bench.boxes);
   EXPECT_EQ(Shown(&input), QStringList({"Trimble", "RTCM3.2", "0.000000000", "0.000000000",
                                         "12.346", "N", "E", "I11111"}));
   input.show();
@@ -239,7 +258,7 @@ TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAuto
               std::tuple(-31.5, 0.0, 12.346, 'S', 'E'));
   }
 
-  Config autonomous(bench.settings, bench.registry, bench.log, bench.boxes);
+  Config autonomous(bench.settings, bench.registry, bench.events, bench.boxes);
   autonomous.show();
   Select(&autonomous, Config::kIdType, 1);
   Type(&autonomous, {{Config::kIdLat, "10"}, {Config::kIdLon, "10"}, {Config::kIdHeight, "10"}});
@@ -260,14 +279,14 @@ TEST(ConfigDialog, RefusesTypeBeforeFormatAndSavesTheCoordinateAsShownUnlessAuto
   bench.settings.GPSBoard = kBoardNovAtel;
   bench.settings.DiffType = kDiffRtd;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  Config stored(bench.settings, bench.registry, bench.log, bench.boxes);
+  Config stored(bench.settings, bench.registry, bench.events, bench.boxes);
   QLocale::setDefault(QLocale::c());
   EXPECT_EQ(Shown(&stored), QStringList({"Trimble", "RTCM3.2", "-31.500000000", "0.000000000",
                                          "12.346", "S", "E", "A00000"}));
 }
 
 TEST(ConfigDialog, AFailedSaveIsLoggedAndShownAndKeepsTheValuesInMemory) {
-  DialogBench bench;
+  WindowBench bench;
   const auto folderIsAFile = bench.dir.path() / "file";
   std::ofstream(folderIsAFile) << "x";
   std::filesystem::create_directory(bench.registry.File());  // unreadable at start-up
@@ -295,17 +314,13 @@ TEST(ConfigDialog, AFailedSaveIsLoggedAndShownAndKeepsTheValuesInMemory) {
 }
 
 TEST(OptionButton, RunsConfigAndRefreshesLabelsWhateverItsOutcome) {
-  DialogBench bench;
+  WindowBench bench;
   bench.settings.Mount = "OLD";
   ASSERT_TRUE(SaveSettings(bench.settings, bench.registry));
-  EventFile file(bench.dir.path() / "log.txt");
-  FakeClock clock;
-  StampedEventLog log(file, clock);
-  UiTimeSource time(QCoreApplication::instance()->thread());
-  SystemRouteSource routes;
-  CDlgMain window(bench.settings, bench.registry, log, bench.boxes, time, clock, routes);
+  bench.Open();
+  CDlgMain& window = *bench.window;
   window.show();
-  EXPECT_EQ(Control<QLabel>(&window, kIdcMountLabel)->text(), "OLD  CMR");
+  EXPECT_EQ(bench.Label(kIdcMountLabel), "OLD  CMR");
 
   // Option saved through Setup, then Config cancelled or saved: the labels
   // follow memory, and only the Config Save writes the file.
@@ -324,13 +339,112 @@ TEST(OptionButton, RunsConfigAndRefreshesLabelsWhateverItsOutcome) {
       Click(config, end);
     });
     Click(&window, kIdcOption);
-    EXPECT_EQ(Control<QLabel>(&window, kIdcMountLabel)->text(), label);
-    EXPECT_EQ(Control<QLabel>(&window, kIdcCasterLabel)->text(), "10.0.0.7:0");
+    EXPECT_EQ(bench.Label(kIdcMountLabel), label);
+    EXPECT_EQ(bench.Label(kIdcCasterLabel), "10.0.0.7:0");
     EXPECT_EQ(bench.settings.SerialPortRate, 38400);
     const Settings stored = bench.Reloaded();
     EXPECT_EQ(std::tuple(stored.Mount.view(), stored.SerialPortRate, stored.CasterAddress.view()),
               std::tuple(storedMount, storedRate, storedAddress));
   }
+}
+
+TEST_F(MainWindowFixture, LabelsTitleAndStartUpLinesOfAFirstRunAndOfStoredSettings) {
+  Open();
+  EXPECT_EQ(window->windowTitle(), "Corvane V2.5");
+  EXPECT_EQ(std::tuple(Label(kIdcCasterLabel), Label(kIdcMountLabel), Label(kIdcPortLabel)),
+            std::tuple(":0", "  CMR", "  0"));
+  ASSERT_EQ(List()->count(), 3);
+  EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] System Init.");
+  EXPECT_EQ(List()->item(2)->text(), "[ 3/ 4-05:06:07] Corvane V2.5");
+  for (int id = 1009; id <= 1018; ++id) {
+    const QWidget* control = window->findChild<QWidget*>(ControlName(id));
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_TRUE(window->rect().contains(control->geometry())) << id;
+  }
+
+  // The widest caster label fits; an unknown format shows no name.
+  const Settings stored{.CasterAddress = {"255.255.255.255"},
+                        .Port = 65535,
+                        .Mount = {"RTK1"},
+                        .PassWord = {},
+                        .SerialPort = {"COM2"},
+                        .SerialPortRate = 38400,
+                        .DiffType = 6};
+  ASSERT_TRUE(SaveSettings(stored, registry));
+  Open();
+  const auto* caster = FindControl<QLabel>(window.get(), kIdcCasterLabel);
+  EXPECT_EQ(caster->text(), "255.255.255.255:65535");
+  EXPECT_LE(caster->fontMetrics().horizontalAdvance(caster->text()),
+            caster->contentsRect().width());
+  EXPECT_EQ(std::tuple(Label(kIdcMountLabel), Label(kIdcPortLabel)),
+            std::tuple("RTK1  ", "COM2  38400"));
+}
+
+TEST_F(MainWindowFixture, RunningControlsTransferAndTheExitQuestion) {
+  Open();
+  auto* exitButton = FindControl<QPushButton>(window.get(), kIdcExit);
+  window->show();
+  boxes.answers = {MessageResult::Cancel};
+  QTest::mouseClick(exitButton, Qt::LeftButton);
+  EXPECT_EQ(boxes.shown, (Boxes{{u"Do you want to exit", u"Prompt", MessageButtons::OkCancel,
+                                 MessageIcon::Question}}));
+  EXPECT_TRUE(window->isVisible());
+
+  // The OK command reaches the window even while a relay runs.
+  auto* startStop = FindControl<QPushButton>(window.get(), kIdcStartStop);
+  auto* option = FindControl<QPushButton>(window.get(), kIdcOption);
+  window->DisableStartStop();
+  EXPECT_FALSE(startStop->isEnabled());
+  window->SetRunningControls(false);
+  EXPECT_TRUE(startStop->isEnabled() && option->isEnabled() && exitButton->isEnabled());
+  EXPECT_EQ(startStop->text(), "Start");
+  window->DisableStartStop();
+  window->SetRunningControls(true);
+  EXPECT_TRUE(startStop->isEnabled() && !option->isEnabled() && !exitButton->isEnabled());
+  EXPECT_EQ(startStop->text(), "Stop");
+  // A tick's statistics; the bar moves only when bytes arrived.
+  auto* progress = FindControl<QProgressBar>(window.get(), kIdcProgress);
+  window->ShowTransfer({"75.00B/s", "1.00 KB", 42});
+  window->ShowTransfer({"0.00B/s", "1.00 KB", std::nullopt});
+  EXPECT_EQ(std::tuple(Label(kIdcSpeed), Label(kIdcSent), progress->value()),
+            std::tuple("0.00B/s", "1.00 KB", 42));
+  boxes.answers = {MessageResult::Ok};
+  window->accept();
+  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_TRUE(!window->isVisible() && window->result() == QDialog::Accepted);
+
+  Open();
+  window->show();
+  window->reject();  // the Cancel command: no prompt
+  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowFixture, AWorkerWaitsUntilItsLineIsShownOnTop) {
+  Open();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    log.LogEvent("Socket Send Error: 104");
+    returned = true;
+  });
+  // The UI thread is busy: the worker must still be waiting.
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(List()->count(), 3);
+  for (int i = 0; i < 500 && !returned.load(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  worker.join();
+  ASSERT_EQ(List()->count(), 4);
+  EXPECT_EQ(List()->item(0)->text(), "[ 3/ 4-05:06:07] Socket Send Error: 104");
+
+  // Once the window has ended, a worker's line goes to the file alone.
+  window->reject();
+  auto late = std::async(std::launch::async, [&] { log.LogEvent("Read Port Error"); });
+  const bool waited = late.wait_for(2s) != std::future_status::ready;
+  while (late.wait_for(10ms) != std::future_status::ready) QCoreApplication::processEvents();
+  EXPECT_FALSE(waited);
+  EXPECT_EQ(List()->count(), 4);
 }
 
 }  // namespace
