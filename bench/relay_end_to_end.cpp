@@ -27,13 +27,13 @@
 #include <vector>
 
 #include "config/Settings.h"
-#include "fixtures/RecordingEventLog.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/TempDir.h"
 #include "platform/PseudoTerminal.h"
 #include "receiver/RelayPort.h"
 #include "uplink/CasterHandshake.h"
-#include "uplink/UplinkRig.h"
 #include "uplink/Relay.h"
+#include "uplink/UplinkRig.h"
 
 namespace corvane {
 namespace {

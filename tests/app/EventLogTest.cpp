@@ -8,9 +8,7 @@
 
 #include "app/Startup.h"
 #include "app/TransferStatistics.h"
-#include "fixtures/FakeClock.h"
-#include "fixtures/Files.h"
-#include "fixtures/ScriptedMessageBoxes.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/TempDir.h"
 
 namespace corvane::testing {

@@ -9,8 +9,7 @@
 
 #include <map>
 
-#include "fixtures/ScriptedMessageBoxes.h"
-#include "fixtures/StubSerialDevice.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/VirtualTime.h"
 #include "uplink/Relay.h"
 

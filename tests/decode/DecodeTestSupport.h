@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode/PositionDecoder.h"
-#include "fixtures/Files.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/VirtualTime.h"
 
 namespace corvane::testing {

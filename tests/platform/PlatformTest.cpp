@@ -6,7 +6,6 @@
 #include <fstream>
 #include <thread>
 
-#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"

@@ -13,7 +13,6 @@
 #include <thread>
 #include <tuple>
 
-#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 #include "platform/CodePage.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/StubSerialDevice.h"
+#include "fixtures/Doubles.h"
 
 namespace corvane::testing {
 namespace {

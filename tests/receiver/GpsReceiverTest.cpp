@@ -9,7 +9,7 @@
 
 #include <future>
 
-#include "fixtures/FakeClock.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/Process.h"
 #include "fixtures/VirtualTime.h"
 

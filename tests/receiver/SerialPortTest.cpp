@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include "fixtures/Doubles.h"
 #include "fixtures/Process.h"
-#include "fixtures/RecordingEventLog.h"
-#include "fixtures/StubSerialDevice.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/VirtualTime.h"
 #include "platform/PseudoTerminal.h"

@@ -17,7 +17,6 @@
 
 #include "SimProtocol.h"
 #include "decode/GsofDecoder.h"
-#include "fixtures/Files.h"
 #include "fixtures/Process.h"
 #include "fixtures/TempDir.h"
 #include "tests/decode/DecodeTestSupport.h"

@@ -17,7 +17,6 @@
 #include "app/ui/Application.h"
 #include "app/ui/CDlgMain.h"
 #include "config/ui/CDlgConfig.h"
-#include "fixtures/Files.h"
 #include "fixtures/Process.h"
 #include "fixtures/QtApp.h"
 #include "fixtures/TempDir.h"

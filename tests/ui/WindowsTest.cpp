@@ -20,11 +20,8 @@
 #include "config/ui/CDlgConfig.h"
 #include "config/ui/CDlgOption.h"
 #include "config/ui/DialogTemplate.h"
-#include "fixtures/FakeClock.h"
-#include "fixtures/Files.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/QtApp.h"
-#include "fixtures/RecordingEventLog.h"
-#include "fixtures/ScriptedMessageBoxes.h"
 #include "fixtures/TempDir.h"
 
 namespace corvane::testing {

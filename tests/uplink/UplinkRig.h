@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/Loopback.h"
 #include "fixtures/Process.h"
-#include "fixtures/StubSerialDevice.h"
 #include "platform/SerialDevice.h"
 #include "platform/TcpSocket.h"
 

@@ -6,7 +6,7 @@
 
 #include <numeric>
 
-#include "fixtures/RecordingEventLog.h"
+#include "fixtures/Doubles.h"
 #include "fixtures/VirtualTime.h"
 #include "uplink/CasterHandshake.h"
 #include "uplink/NetworkBearer.h"
