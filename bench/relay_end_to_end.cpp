@@ -73,10 +73,7 @@ class TimingClient {
  public:
   bool Connect(int port, const std::string& mount) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = testing::Loopback(static_cast<uint16_t>(port));
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
     const std::string request = "GET /" + mount + " HTTP/1.0\r\nUser-Agent: NTRIP bench\r\n\r\n";
     if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) < 0) return false;

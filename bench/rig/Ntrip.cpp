@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "tests/fixtures/Loopback.h"
 #include "tools/caster/CasterProtocol.h"
 
 namespace corvane::bench {
@@ -16,14 +17,7 @@ namespace corvane::bench {
 namespace {
 
 using namespace std::chrono_literals;
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
+using testing::Loopback;
 
 // Waits up to `timeout` for the descriptor to be readable.
 bool Readable(int fd, std::chrono::milliseconds timeout) {

@@ -17,6 +17,7 @@
 
 #include "SimProtocol.h"
 #include "decode/GsofDecoder.h"
+#include "fixtures/Loopback.h"
 #include "fixtures/Process.h"
 #include "fixtures/TempDir.h"
 #include "tests/decode/DecodeTestSupport.h"
@@ -271,7 +272,7 @@ struct Caster {
   // A connection that has sent `request`; -1 when it failed.
   int Connect(std::string_view request = {}) const {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    const sockaddr_in address = Loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
