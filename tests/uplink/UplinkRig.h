@@ -1,5 +1,5 @@
 // Test parts for the uplink: a scripted relay port and a real socket that
-// records and can fail its sends.
+// records its sends and shows when one is blocked.
 #pragma once
 
 #include <arpa/inet.h>
@@ -33,34 +33,27 @@ inline Settings CasterAt(uint16_t port, std::string_view password = "pw",
 }
 
 // A relay port reading a script: each Read returns the next step, its bytes or
-// a failure with its error. With the script used up a Read waits for Close, as
-// a silent port does, or with `repeat` (set before the reader starts) returns
-// the last step again, as a streaming receiver does.
+// a failure with its error. With the script used up a Read waits for Close or
+// the next step, as a silent port does; with `repeat` the last step comes
+// again and again, as from a streaming receiver.
 class ScriptedPort final : public StubSerialDevice {
  public:
   void Add(std::string bytes, int error = 0) {
     std::lock_guard lock(mutex_);
-    script_.push_back({std::move(bytes), error});
+    script_.emplace_back(std::move(bytes), error);
     changed_.notify_all();
-  }
-  // Waits until `count` reads have begun (the last one may still wait).
-  bool AwaitReads(int count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 5s, [&] { return reads_ >= count; });
   }
 
   bool ClearErrors() override { return ++clearErrors > 0; }
   int Read(uint8_t* buffer, int capacity) override {
     std::unique_lock lock(mutex_);
-    ++reads_;
-    changed_.notify_all();
     changed_.wait(lock, [this] { return !open || !script_.empty(); });
-    const Step step = open ? script_.front() : Step{{}, kAborted};
+    const auto [bytes, error] = open ? script_.front() : Step{{}, kAborted};
     if (open && (!repeat || script_.size() > 1)) script_.pop_front();
-    lastError_ = step.error;
-    if (step.error != 0) return -1;
-    const int count = std::min(capacity, static_cast<int>(step.bytes.size()));
-    std::copy_n(step.bytes.data(), count, buffer);
+    lastError_ = error;
+    if (error != 0) return -1;
+    const int count = std::min(capacity, static_cast<int>(bytes.size()));
+    std::copy_n(bytes.data(), count, buffer);
     return count;
   }
   void Close() override {
@@ -70,42 +63,38 @@ class ScriptedPort final : public StubSerialDevice {
   }
   int LastError() const override { return lastError_; }
 
-  bool repeat = false;
+  std::atomic<bool> repeat{false};
   std::atomic<int> clearErrors{0};
 
  private:
-  struct Step {
-    std::string bytes;
-    int error;
-  };
+  using Step = std::pair<std::string, int>;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Step> script_;
   std::atomic<int> lastError_ = 0;
-  int reads_ = 0;
 };
 
 // A real TCP socket that records each send as one piece, so a test sees how
-// the bytes were split. Set its faults before the sender starts; read Sends()
+// the bytes were split. Set sendLimit before the sender starts; read Sends()
 // on the thread that sends or after Join.
 class RecordingSocket final : public StreamSocket {
  public:
   int sendLimit = 0;  // most bytes one send takes; 0: no limit
-  int failFrom = -1;  // every send from the one with this index (0 = first) fails
-  int failError = 0;  // with this error
 
   bool Create() override { return real_.Create(); }
   bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
   int Send(const uint8_t* bytes, int count) override {
     sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    const int sent = RecordedSend(bytes, count);
+    const int sent = real_.Send(bytes, sendLimit > 0 ? std::min(count, sendLimit) : count);
     sendingSince_ = 0;
+    sends_.emplace_back(reinterpret_cast<const char*>(bytes),
+                        static_cast<size_t>(std::max(sent, 0)));
     return sent;
   }
   void Shutdown() override { real_.Shutdown(); }
   void Close() override { real_.Close(); }
   bool IsValid() const override { return real_.IsValid(); }
-  int LastError() const override { return lastError_ != 0 ? lastError_ : real_.LastError(); }
+  int LastError() const override { return real_.LastError(); }
   const std::vector<std::string>& Sends() const { return sends_; }
   // True while a send has waited longer than `span`; from any thread.
   bool BlockedFor(std::chrono::steady_clock::duration span) const {
@@ -115,21 +104,8 @@ class RecordingSocket final : public StreamSocket {
   }
 
  private:
-  int RecordedSend(const uint8_t* bytes, int count) {
-    if (failFrom >= 0 && static_cast<int>(sends_.size()) >= failFrom) {
-      sends_.emplace_back();
-      lastError_ = failError;
-      return -1;
-    }
-    const int sent = real_.Send(bytes, sendLimit > 0 ? std::min(count, sendLimit) : count);
-    sends_.emplace_back(reinterpret_cast<const char*>(bytes),
-                        static_cast<size_t>(std::max(sent, 0)));
-    return sent;
-  }
-
   TcpSocket real_;
   std::vector<std::string> sends_;
-  int lastError_ = 0;
   std::atomic<int64_t> sendingSince_{0};
 };
 
