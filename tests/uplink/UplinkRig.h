@@ -1,5 +1,5 @@
-// Test parts for the uplink: a scripted relay port and a real socket that
-// records its sends and shows when one is blocked.
+// Test parts for the uplink: a scripted relay port and a real socket that cuts
+// its sends short and shows when one is blocked.
 #pragma once
 
 #include <arpa/inet.h>
@@ -44,7 +44,6 @@ class ScriptedPort final : public StubSerialDevice {
     changed_.notify_all();
   }
 
-  bool ClearErrors() override { return ++clearErrors > 0; }
   int Read(uint8_t* buffer, int capacity) override {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !open || !script_.empty(); });
@@ -64,7 +63,6 @@ class ScriptedPort final : public StubSerialDevice {
   int LastError() const override { return lastError_; }
 
   std::atomic<bool> repeat{false};
-  std::atomic<int> clearErrors{0};
 
  private:
   using Step = std::pair<std::string, int>;
@@ -74,9 +72,8 @@ class ScriptedPort final : public StubSerialDevice {
   std::atomic<int> lastError_ = 0;
 };
 
-// A real TCP socket that records each send as one piece, so a test sees how
-// the bytes were split. Set sendLimit before the sender starts; read Sends()
-// on the thread that sends or after Join.
+// A real TCP socket whose sends may be cut short, and that shows when one is
+// blocked. Set sendLimit before the sender starts.
 class RecordingSocket final : public StreamSocket {
  public:
   int sendLimit = 0;  // most bytes one send takes; 0: no limit
@@ -87,15 +84,12 @@ class RecordingSocket final : public StreamSocket {
     sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
     const int sent = real_.Send(bytes, sendLimit > 0 ? std::min(count, sendLimit) : count);
     sendingSince_ = 0;
-    sends_.emplace_back(reinterpret_cast<const char*>(bytes),
-                        static_cast<size_t>(std::max(sent, 0)));
     return sent;
   }
   void Shutdown() override { real_.Shutdown(); }
   void Close() override { real_.Close(); }
   bool IsValid() const override { return real_.IsValid(); }
   int LastError() const override { return real_.LastError(); }
-  const std::vector<std::string>& Sends() const { return sends_; }
   // True while a send has waited longer than `span`; from any thread.
   bool BlockedFor(std::chrono::steady_clock::duration span) const {
     const int64_t since = sendingSince_;
@@ -105,7 +99,6 @@ class RecordingSocket final : public StreamSocket {
 
  private:
   TcpSocket real_;
-  std::vector<std::string> sends_;
   std::atomic<int64_t> sendingSince_{0};
 };
 
