@@ -11,7 +11,6 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "config/Settings.h"
 #include "fixtures/Doubles.h"
