@@ -28,7 +28,6 @@ struct ReceiverRig {
   struct Channel final : SerialChannel {
     explicit Channel(ReceiverRig& rig) : SerialChannel(rig.time), rig(rig) {}
     bool Open(int, uint32_t) override { return rig.opens; }
-    bool StartWorkers() override { return true; }
     void Stop() override {
       ++rig.stops;
       if (rig.onStop) rig.onStop();
