@@ -1,4 +1,4 @@
-// The buffered serial channel and the raw relay port, each on a real
+// The buffered serial channel and then the raw relay port on one real
 // pseudo-terminal that the data folder's dosdevices/com3 link points at; the
 // channel's worker loops also on a stub port.
 #include <gtest/gtest.h>
@@ -19,31 +19,31 @@ const uint8_t* Data(std::string_view text) {
   return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-// COM3 in a temporary CORVANE_HOME; COM5 links to no device.
+// COM3 in a temporary CORVANE_HOME.
 struct ComLink {
   ComLink() {
     ::setenv("CORVANE_HOME", home.path().c_str(), 1);
     std::filesystem::create_directories(home.path() / "dosdevices");
     std::filesystem::create_symlink(pty->SlavePath(), home.path() / "dosdevices/com3");
-    std::filesystem::create_symlink(home.path() / "gone", home.path() / "dosdevices/com5");
   }
   ~ComLink() { ::unsetenv("CORVANE_HOME"); }
 
   // What the far end received, up to `text` (or all that came in 5 s).
   std::string Receive(std::string_view text) { return ReadUntil(pty->Master(), text); }
   void Send(std::string_view text) {
-    const auto size = static_cast<int>(text.size());
-    ASSERT_EQ(pty->Write(Data(text), size, 5s), size);
+    ASSERT_EQ(pty->Write(Data(text), static_cast<int>(text.size()), 5s), std::ssize(text));
   }
-  // The line as the far end sees it: its input and output rates, then the
-  // control, local, input and output flags that make a raw 8N1 line.
+  // The line as the far end sees it: its input and output rates, the
+  // control flags that make 8N1, and any local, input or output flag that
+  // would cook a raw line.
   auto Line() {
     termios tio{};
     EXPECT_EQ(tcgetattr(pty->Master(), &tio), 0);
     return std::tuple(cfgetispeed(&tio), cfgetospeed(&tio),
                       tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
-                      tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN),
-                      tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tio.c_oflag & OPOST);
+                      (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) |
+                          (tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK)) |
+                          (tio.c_oflag & OPOST));
   }
 
   TempDir home;
@@ -52,11 +52,10 @@ struct ComLink {
 
 // A raw 8N1 line at `rate` with the receiver on the far end, as Line() shows it.
 auto Raw8N1(speed_t rate) {
-  return std::tuple(rate, rate, tcflag_t{CS8 | CLOCAL | CREAD}, tcflag_t{0}, tcflag_t{0},
-                    tcflag_t{0});
+  return std::tuple(rate, rate, tcflag_t{CS8 | CLOCAL | CREAD}, tcflag_t{0});
 }
 
-TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
+TEST(SerialChannelTest, QueuesWorkersOverflowReopeningThenTheRelayPort) {
   ComLink com;
   ScaledTimeSource time(100);
   SerialChannel channel(time);
@@ -77,8 +76,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   com.Send("$GPGGA,1\r\n");
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() >= 10; }));
   uint8_t buffer[64];
-  EXPECT_EQ(channel.Read(buffer, 4), 4);
-  EXPECT_EQ(std::string(buffer, buffer + 4), "$GPG");
+  EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, 4)), "$GPG");
 
   // Open after Stop works on the same object; neither clears the queues.
   channel.Stop();
@@ -99,6 +97,35 @@ TEST(SerialChannelTest, QueuesWorkersOverflowAndReopening) {
   com.Send("$GPRMC,x*");
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() != 8193; }));
   EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, sizeof buffer)), "$GPRMC,x*");
+
+  // The relay port: busy while the receiver's channel holds the line. A
+  // rejected line state is logged and the port is returned anyway.
+  RecordingEventLog log;
+  EXPECT_EQ(OpenRelayPort("COM3", 115200, log), nullptr);
+  channel.Stop();
+  std::shared_ptr<SerialDevice> port = OpenRelayPort("COM3", 12345, log);
+  ASSERT_NE(port, nullptr);
+  port->Close();
+  port = OpenRelayPort("COM3", 38400, log);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(com.Line(), Raw8N1(B38400));
+  // Refusals write nothing (what comes next shows it): no port, nothing to
+  // write, more than the 512 bytes one call takes. Raw: every byte value goes
+  // through unchanged.
+  const std::string line = "log rtcm1033b ontime 10\r\n";
+  std::string big(513, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
+  EXPECT_EQ(WriteRelayPort(nullptr, Data(line), 5), -1);
+  EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 0), -1);
+  EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 513), -1);
+  EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 25), 25);
+  EXPECT_EQ(com.Receive(line), line);
+  EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 512), 512);
+  EXPECT_EQ(com.Receive(big.substr(0, 512)), big.substr(0, 512));
+  // Logged to the file only.
+  EXPECT_EQ(log.FileLines(), (std::vector<std::string>{"hComm == INVALID_HANDLE_VALUE Error!\n",
+                                                       "SetCommState Error!\n"}));
+  EXPECT_TRUE(log.Events().empty());
 }
 
 // The workers' loops, run on this thread against a stub port: a receive pass
@@ -133,39 +160,6 @@ TEST(SerialChannelTest, WorkerLoopsOnAStubPort) {
   EXPECT_EQ(port->calls, (std::vector<std::string>{"read 128", "abc"}));
   EXPECT_EQ(time.Sleeps(), std::vector<Millis>{100ms});
   EXPECT_EQ(time.Now(), 150ms);
-}
-
-TEST(RelayPortTest, WritesRefusesAndLogsItsFailures) {
-  ComLink com;
-  RecordingEventLog log;
-  EXPECT_EQ(OpenRelayPort("COM5", 115200, log), nullptr);
-  // A rejected line state is logged and the port is returned anyway; the
-  // port is busy while the relay holds it.
-  std::shared_ptr<SerialDevice> port = OpenRelayPort("COM3", 12345, log);
-  ASSERT_NE(port, nullptr);
-  EXPECT_EQ(OpenRelayPort("COM3", 115200, log), nullptr);
-  port->Close();
-
-  port = OpenRelayPort("COM3", 38400, log);
-  ASSERT_NE(port, nullptr);
-  EXPECT_EQ(com.Line(), Raw8N1(B38400));
-  // Refusals write nothing (what comes next shows it): no port, nothing to
-  // write, more than the 512 bytes one call takes. Raw: every byte value goes
-  // through unchanged.
-  const std::string line = "log rtcm1033b ontime 10\r\n";
-  std::string big(513, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
-  EXPECT_EQ(WriteRelayPort(nullptr, Data(line), 5), -1);
-  EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 0), -1);
-  EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 513), -1);
-  EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 25), 25);
-  EXPECT_EQ(com.Receive(line), line);
-  EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 512), 512);
-  EXPECT_EQ(com.Receive(big.substr(0, 512)), big.substr(0, 512));
-  // Nothing after the busy port is logged, and only to the file.
-  const std::string noPort = "hComm == INVALID_HANDLE_VALUE Error!\n";
-  EXPECT_EQ(log.FileLines(), (std::vector<std::string>{noPort, "SetCommState Error!\n", noPort}));
-  EXPECT_TRUE(log.Events().empty());
 }
 
 }  // namespace
