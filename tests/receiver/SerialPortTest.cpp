@@ -28,8 +28,6 @@ struct ComLink {
   }
   ~ComLink() { ::unsetenv("CORVANE_HOME"); }
 
-  // What the far end received, up to `text` (or all that came in 5 s).
-  std::string Receive(std::string_view text) { return ReadUntil(pty->Master(), text); }
   void Send(std::string_view text) {
     ASSERT_EQ(pty->Write(Data(text), static_cast<int>(text.size()), 5s), std::ssize(text));
   }
@@ -72,7 +70,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowReopeningThenTheRelayPort) {
   // ...and go out with the next write once the workers run, in order.
   ASSERT_TRUE(channel.StartWorkers());
   channel.Write(Data("all\r\n"), 5);
-  EXPECT_EQ(com.Receive("\n"), "unlogall\r\n");
+  EXPECT_EQ(ReadUntil(com.pty->Master(), "\n"), "unlogall\r\n");
   com.Send("$GPGGA,1\r\n");
   ASSERT_TRUE(WaitUntil([&] { return channel.ReceiveQueueLength() >= 10; }));
   uint8_t buffer[64];
@@ -86,7 +84,7 @@ TEST(SerialChannelTest, QueuesWorkersOverflowReopeningThenTheRelayPort) {
   EXPECT_EQ(std::string(buffer, buffer + channel.Read(buffer, sizeof buffer)), "GA,1\r\n");
   ASSERT_TRUE(channel.StartWorkers());
   channel.Write(Data("none\r\n"), 6);
-  EXPECT_EQ(com.Receive("\n"), "fix none\r\n");
+  EXPECT_EQ(ReadUntil(com.pty->Master(), "\n"), "fix none\r\n");
 
   // 8192 bytes held is not yet too many: the next byte is appended.
   com.Send(std::string(SerialChannel::kRxQueueLimit, 'a'));
@@ -119,9 +117,9 @@ TEST(SerialChannelTest, QueuesWorkersOverflowReopeningThenTheRelayPort) {
   EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 0), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 513), -1);
   EXPECT_EQ(WriteRelayPort(port.get(), Data(line), 25), 25);
-  EXPECT_EQ(com.Receive(line), line);
+  EXPECT_EQ(ReadUntil(com.pty->Master(), line), line);
   EXPECT_EQ(WriteRelayPort(port.get(), Data(big), 512), 512);
-  EXPECT_EQ(com.Receive(big.substr(0, 512)), big.substr(0, 512));
+  EXPECT_EQ(ReadUntil(com.pty->Master(), big.substr(0, 512)), big.substr(0, 512));
   // Logged to the file only.
   EXPECT_EQ(log.FileLines(), (std::vector<std::string>{"hComm == INVALID_HANDLE_VALUE Error!\n",
                                                        "SetCommState Error!\n"}));
@@ -158,8 +156,7 @@ TEST(SerialChannelTest, WorkerLoopsOnAStubPort) {
   port->channel = &channel;
   channel.TransmitLoop(port);
   EXPECT_EQ(port->calls, (std::vector<std::string>{"read 128", "abc"}));
-  EXPECT_EQ(time.Sleeps(), std::vector<Millis>{100ms});
-  EXPECT_EQ(time.Now(), 150ms);
+  EXPECT_EQ(std::pair(time.Now(), time.Sleeps()), std::pair(150ms, std::vector<Millis>{100ms}));
 }
 
 }  // namespace
