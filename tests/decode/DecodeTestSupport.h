@@ -1,6 +1,6 @@
-// Shared pieces of the decoder tests: feeding bytes in chunks to a decoder
-// and its record, reading the captures as the receiver sent them, a writer
-// that records what a decoder sends.
+// Shared pieces of the decoder tests: a decoder fed bytes in chunks, reading
+// the captures as the receiver sent them, a writer that records what a
+// decoder sends.
 #pragma once
 
 #include <algorithm>
@@ -15,32 +15,20 @@
 
 namespace corvane::testing {
 
-// `data` (text or bytes) in chunks of `chunk` bytes, the last one shorter.
-template <typename Data>
-void Feed(PositionDecoder& decoder, const Data& data, size_t chunk = 2048) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  for (size_t done = 0; done < data.size(); done += chunk)
-    decoder.Decode(bytes + done, static_cast<int32_t>(std::min(chunk, data.size() - done)));
-}
-
-// The trace lines of the decoder under test (one test at a time).
-inline std::vector<std::string> tracedLines;
-inline void RecordTrace(std::string_view text) {
-  tracedLines.emplace_back(text);
-}
-
-// A decoder with its record, clock and trace sink; Decode feeds it `data` (of
-// the type the decoder reads: text or bytes) in chunks of `chunk` bytes and
-// returns the record.
-template <typename Decoder, typename Data = std::string_view, TraceSink trace = nullptr>
+// A decoder with its record and clock; Decode feeds it `data` (of the type
+// the decoder reads: text or bytes) in chunks of `chunk` bytes, the last one
+// shorter, and returns the record.
+template <typename Decoder, typename Data = std::string_view>
 struct DecoderRig {
   PositionFix Decode(const Data& data, size_t chunk = 2048) {
-    Feed(decoder, data, chunk);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    for (size_t done = 0; done < data.size(); done += chunk)
+      decoder.Decode(bytes + done, static_cast<int32_t>(std::min(chunk, data.size() - done)));
     return fix.Snapshot();
   }
   VirtualTimeSource time;
   SharedPositionFix fix;
-  Decoder decoder{fix, time, trace};
+  Decoder decoder{fix, time};
 };
 
 class RecordingWriter final : public ByteWriter {
