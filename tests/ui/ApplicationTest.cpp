@@ -6,8 +6,14 @@
 // instance per data folder and SIGTERM in the data wait.
 #include <gtest/gtest.h>
 
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
 #include "app/Startup.h"
 #include "app/ui/Application.h"
+#include "app/ui/CDlgMain.h"
 #include "fixtures/Process.h"
 #include "fixtures/QtApp.h"
 #include "fixtures/TempDir.h"
@@ -65,9 +71,6 @@ struct Station {
   }
 
   std::string File(const std::string& name) const { return ReadFileBytes(home.path() / name); }
-  bool AwaitLog(std::string_view text) const {
-    return WaitUntil([&] { return File("log.txt").find(text) != std::string::npos; }, 60s);
-  }
   // True when log.txt holds the lines `wanted` in this order, others between
   // them; each line is its stamp's "] ", the text and CR LF.
   bool InOrder(const std::vector<std::string>& wanted) const {
@@ -115,6 +118,30 @@ TEST(EndToEndTest, TheCasterGetsExactlyWhatTheReceiverSent) {
   }
 }
 
+// On the UI thread, while StartServer sleeps in its data wait: its line is on
+// the list already, and a press of Stop is held until StartServer returns.
+TEST(EndToEndTest, APressDuringStartServerWaitsUntilItReturns) {
+  Station station("novatel");
+  ASSERT_TRUE(station.ready);
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* main = qobject_cast<CDlgMain*>(QApplication::activeModalWidget());
+    const auto* list = main ? FindControl<QListWidget>(main, kIdcEventList) : nullptr;
+    if (list && list->count() > 0 && list->item(0)->text().endsWith("Data 1 Times\r\n")) {
+      watcher.stop();
+      QTest::mouseClick(FindControl<QPushButton>(main, kIdcStartStop), Qt::LeftButton);
+    }
+  });
+  watcher.start(5);
+  const int status = station.Run(
+      5, [&] { EXPECT_TRUE(WaitUntil([&] { return station.InOrder({"User Stop"}); }, 40s)); });
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(watcher.isActive());  // it pressed
+  EXPECT_TRUE(station.InOrder({"Init DiffType Data 1 Times", "Connect Server Successfully!",
+                               "Start Ntrip Server thread!", "User Stop"}))
+      << station.File("log.txt");
+}
+
 // A Trimble-type receiver that gives its position but never a correction byte.
 TEST(AppProcessTest, ReadsItsCommandLineRunsAloneOnItsFolderAndASigtermEndsItsDataWait) {
   Station station("trimble", {"--send-bytes", "0"});
@@ -128,10 +155,9 @@ TEST(AppProcessTest, ReadsItsCommandLineRunsAloneOnItsFolderAndASigtermEndsItsDa
     EXPECT_EQ(station.Spawn({argument})->Wait(), status) << argument;
     EXPECT_NE(station.File("output.txt").find(says), std::string::npos) << says;
   }
-  EXPECT_FALSE(std::filesystem::exists(station.home.path() / "log.txt"));  // no window was made
 
   const auto app = station.Spawn({"--start"}, "first.txt");
-  ASSERT_TRUE(station.AwaitLog("System Init."));
+  ASSERT_TRUE(WaitUntil([&] { return station.InOrder({"System Init."}); }, 60s));
   EXPECT_EQ(station.Spawn({})->Wait(), 1);
   EXPECT_NE(station.File("output.txt")
                 .find("Corvane is already running with data folder " +
@@ -139,7 +165,7 @@ TEST(AppProcessTest, ReadsItsCommandLineRunsAloneOnItsFolderAndASigtermEndsItsDa
             std::string::npos);
   // The line stands just before the 2 s sleep of the first pass: the signal
   // comes at its start, and the sleep must end at once, not when it is over.
-  ASSERT_TRUE(station.AwaitLog("Init DiffType Data 1 Times"));
+  ASSERT_TRUE(WaitUntil([&] { return station.InOrder({"Init DiffType Data 1 Times"}); }, 60s));
   const auto signalled = std::chrono::steady_clock::now();
   EXPECT_EQ(app->Stop(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
