@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <numeric>
+#include <thread>
+
 #include "fixtures/Doubles.h"
 #include "fixtures/VirtualTime.h"
 #include "uplink/CasterHandshake.h"
@@ -69,6 +72,51 @@ TEST(CasterHandshakeTest, RequestIsByteExactAndOnlyAFailedConnectIsLogged) {
   EXPECT_THAT(rig.log.Events(), ::testing::ElementsAre(
                                     "GetLastErr:111\n", "Connet Err.",
                                     ::testing::MatchesRegex("GetLastErr:[0-9]+\n"), "Connet Err."));
+}
+
+// A chunk that would overflow the buffer drops what waited, never itself;
+// the dropped bytes still count in the total the transfer line shows.
+TEST(RelayBufferTest, OverflowDropsWhatWaitedAndKeepsTheNewChunk) {
+  for (const auto& [waiting, kept] : {std::pair(3500, false), {3072, false}, {3071, true}}) {
+    SCOPED_TRACE(waiting);
+    std::vector<uint8_t> old(static_cast<size_t>(waiting)), chunk(1024, 200), out(4096);
+    std::iota(old.begin(), old.end(), uint8_t{1});
+    RelayBuffer buffer;
+    buffer.RelayPut(old.data(), waiting);
+    buffer.RelayPut(chunk.data(), 1024);
+    out.resize(static_cast<size_t>(buffer.RelayTake(out.data())));
+    if (!kept) old.clear();
+    old.insert(old.end(), chunk.begin(), chunk.end());
+    EXPECT_EQ(out, old);
+    EXPECT_EQ(std::pair(buffer.Fill(), buffer.Total()),
+              std::pair(0, static_cast<uint32_t>(waiting + 1024)));
+  }
+}
+
+// A caster that stops reading holds the sender up after a bounded backlog, so
+// that the relay's own buffer, and not the kernel's, decides what a slow
+// caster loses.
+TEST(TcpSocketTest, ACasterThatStopsReadingHoldsTheSenderUpWithinABoundedBacklog) {
+  Listener caster;  // never reads
+  TcpSocket socket;
+  ASSERT_TRUE(socket.Create());
+  ASSERT_TRUE(socket.Connect(htonl(INADDR_LOOPBACK), caster.port));
+  ASSERT_TRUE(caster.Accept());
+  std::atomic<size_t> taken{0};
+  std::thread sender([&] {
+    const std::vector<uint8_t> chunk(1024);
+    for (int sent; (sent = socket.Send(chunk.data(), 1024)) > 0;)
+      taken += static_cast<size_t>(sent);
+  });
+  size_t backlog = 0;
+  do {
+    backlog = taken;
+    std::this_thread::sleep_for(300ms);
+  } while (taken != backlog);
+  socket.Shutdown();
+  sender.join();
+  // The caster's receive buffer and ours; autotuned, ours alone takes megabytes.
+  EXPECT_LT(backlog, 512u * 1024);
 }
 
 TEST(RelayTest, ReaderPausesAdaptToTheReadSize) {
