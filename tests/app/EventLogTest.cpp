@@ -6,6 +6,7 @@
 
 #include <clocale>
 
+#include "app/AnsweringMessageBoxes.h"
 #include "app/Startup.h"
 #include "app/TransferStatistics.h"
 #include "fixtures/Doubles.h"
@@ -51,6 +52,24 @@ TEST(EventLogTest, StampsLinesForFileAndListAndFeedsTheListWhenTheFileFails) {
   unwritable.Attach(shown);
   unwritable.LogEvent("System Init.");
   EXPECT_EQ(shown.lines, std::vector<std::u16string>{u"[ 1/ 1-00:00:00] System Init."});
+}
+
+// Unattended nobody would answer a box and the run would wait for ever: once
+// told, every box is answered OK at once, and what it said goes to the log.
+TEST(AnsweringMessageBoxesTest, OnceToldEveryBoxIsAnsweredOkAndLogged) {
+  ScriptedMessageBoxes screen;
+  screen.answers = {MessageResult::Cancel};
+  RecordingEventLog log;
+  AnsweringMessageBoxes boxes(screen, log);
+  EXPECT_EQ(boxes.Show(u"Exit?", u"Prompt", MessageButtons::OkCancel, MessageIcon::Question),
+            MessageResult::Cancel);
+  boxes.AnswerAtOnce();
+  EXPECT_EQ(boxes.Show(u"Please check your Network!", u"Prompt", MessageButtons::OkCancel,
+                       MessageIcon::Exclamation),
+            MessageResult::Ok);
+  EXPECT_EQ(screen.shown.size(), 1u);
+  EXPECT_EQ(log.Events(), std::vector<std::string>{
+                              R"(Message box "Prompt": Please check your Network! (answered OK))"});
 }
 
 // A format number out of the table's range, as a stored setting may hold,
