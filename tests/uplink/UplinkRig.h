@@ -76,10 +76,12 @@ class ScriptedPort final : public StubSerialDevice {
 class RecordingSocket final : public StreamSocket {
  public:
   int sendLimit = 0;  // most bytes one send takes; 0: no limit
+  std::atomic<int> sends{0};
 
   bool Create() override { return real_.Create(); }
   bool Connect(uint32_t address, uint16_t port) override { return real_.Connect(address, port); }
   int Send(const uint8_t* bytes, int count) override {
+    ++sends;
     sendingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
     const int sent = real_.Send(bytes, sendLimit > 0 ? std::min(count, sendLimit) : count);
     sendingSince_ = 0;

@@ -166,6 +166,8 @@ TEST(RelayTest, WithoutAConnectionTheSenderDropsEachBatch) {
   ASSERT_TRUE(WaitUntil([&] { return rig.relay.Total() == 3 && rig.relay.Buffer().Fill() == 0; }));
   rig.relay.Abort();
   rig.relay.Join();
+  // Taken, so past the point where it would have been sent.
+  EXPECT_EQ(rig.socket->sends, 0);
   EXPECT_EQ(rig.State(), (std::vector<int>{0, 0, 1}));
   EXPECT_EQ(rig.log.Events(), std::vector<std::string>{"Start Ntrip Server thread!"});
 }
