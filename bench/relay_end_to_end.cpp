@@ -144,13 +144,11 @@ void BM_RelayEndToEnd(benchmark::State& state) {
 
     testing::ChildProcess caster({BinDir() + "/corvane-caster", "--port", "0", "--mount", "BENCH",
                                   "--password", "pw", "--out", casterFile.string()});
-    const std::string listening = caster.ReadLine();
-    const size_t colon = listening.find("127.0.0.1:");
-    if (colon == std::string::npos) {
+    const uint16_t port = testing::CasterPort(caster);
+    if (port == 0) {
       state.SkipWithError("corvane-caster did not start");
       return;
     }
-    const int port = std::stoi(listening.substr(colon + 10));
     TimingClient client;
     if (!client.Connect(port, "BENCH") || !caster.AwaitLine("clients=1")) {
       state.SkipWithError("the timing client could not join");

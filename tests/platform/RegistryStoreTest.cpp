@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <fstream>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -25,7 +24,7 @@ constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\software\\Corvane\\RuduzUze";
 using Names = std::multiset<std::string>;
 
 struct RegistryStoreTest : ::testing::Test {
-  void Write(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+  void Write(const std::string& bytes) { testing::WriteFileBytes(file, bytes); }
   // The folder's entries: the file and what a save left behind.
   Names Entries() const {
     Names names;

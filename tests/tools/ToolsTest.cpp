@@ -2,12 +2,12 @@
 // status and summary line for each kind of input and argument, a generated
 // GSOF stream's values coming through small chunks, and the RTCM 3 inventory
 // of the correction capture against an independent decoder. corvane-caster:
-// its answers by password and mount, and a source's bytes reaching a client. The simulator and the
-// caster together are driven end to end by the application tests and by CI's demo check.
+// its answers by password and mount, and a source's bytes reaching a client.
+// The simulator and the caster together are driven end to end by the
+// application tests and by CI's demo check.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -39,22 +39,16 @@ ToolRun Shell(const std::string& line, const std::filesystem::path& folder) {
   return {status, ReadFileBytes(out), ReadFileBytes(err)};
 }
 
-// `bytes` written to `file`; its path.
-std::string WriteFile(const std::filesystem::path& file, std::string_view bytes) {
-  std::ofstream(file, std::ios::binary) << bytes;
-  return file.string();
-}
-
 std::string Summary(size_t bytes, const std::string& tally) {
   return "corvane-decode: " + std::to_string(bytes) + " bytes read, " + tally + "\n";
 }
 
 TEST(DecodeToolTest, ExitStatusAndSummaryForEachInput) {
   TempDir dir;
-  const std::string empty = WriteFile(dir.path() / "empty.log", "");
+  const std::string empty = WriteFileBytes(dir.path() / "empty.log", "");
   // A checksum that does not match, a sentence longer than any receiver's.
-  const std::string damaged = WriteFile(dir.path() / "damaged.log",
-                                        "$GPGGA,1*00\r\n$GPGSA," + std::string(1100, '1') + "\r\n");
+  const std::string damaged = WriteFileBytes(
+      dir.path() / "damaged.log", "$GPGGA,1*00\r\n$GPGSA," + std::string(1100, '1') + "\r\n");
   // Arguments, exit status, the start of standard error.
   const std::tuple<std::string, int, std::string> rows[] = {
       {"--format nmea " + empty, 1,
@@ -88,7 +82,7 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
                                  DilutionRecord(2.5f, 1.5f, 2.0f), SigmaRecord(3.0f, 4.0f, 0.5f)}),
                          99)});
   const std::string capture =
-      WriteFile(dir.path() / "stream.gsof", std::string(stream.begin(), stream.end()));
+      WriteFileBytes(dir.path() / "stream.gsof", std::string(stream.begin(), stream.end()));
   const ToolRun run = Shell(kDecode + "--chunk 5 --format gsof " + capture, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
   // 20 generated reports, 7 of them of three pages, then the last one: the
@@ -101,8 +95,8 @@ TEST(DecodeToolTest, GsofStreamGivesTheEncodedValues) {
 
 // The correction capture in 5-byte chunks: the message types that gpsd's
 // gpsdecode, an independent decoder, prints; the 1 Hz observations, the
-// 0.1 Hz rest and the base's commanded position of the capture's notes (the
-// station to about a millimetre, so its X, Y and Z too).
+// 0.1 Hz rest and the base's commanded position of the capture's notes, to
+// about a millimetre.
 TEST(DecodeToolTest, Rtcm3InventoryAgreesWithGpsdecode) {
   ASSERT_TRUE(std::filesystem::exists("/usr/bin/gpsdecode")) << "install gpsd-clients";
   TempDir dir;
@@ -135,9 +129,7 @@ TEST(DecodeToolTest, Rtcm3InventoryAgreesWithGpsdecode) {
 TEST(CasterToolTest, AcceptsTheSourceAndServesTheClient) {
   ChildProcess caster(
       {CORVANE_BIN_DIR "/corvane-caster", "--port", "0", "--password", "pw", "--mount", "/BASE"});
-  const std::string listening = caster.ReadLine();  // "listening 127.0.0.1:<port> mount /M"
-  const sockaddr_in address =
-      Loopback(static_cast<uint16_t>(std::atoi(&listening[listening.find(':') + 1])));
+  const sockaddr_in address = Loopback(CasterPort(caster));
   const std::pair<std::string, std::string> cases[] = {
       {"SOURCE wrong BASE\n\r\n", "ERROR - Bad Password\r\n"},
       {"SOURCE pw OTHER\n\r\n", "ERROR - Bad Mountpoint\r\n"},

@@ -35,8 +35,7 @@ struct Station {
     caster = std::make_unique<ChildProcess>(std::vector<std::string>{
         CORVANE_BIN_DIR "/corvane-caster", "--port", "0", "--mount", "CORVANE", "--password",
         "demo", "--out", (home.path() / "caster.bin").string()});
-    const std::string line = caster->ReadLine();  // "listening 127.0.0.1:<port> mount /CORVANE"
-    settings.Port = std::atoi(line.substr(line.find(':') + 1).c_str());
+    settings.Port = CasterPort(*caster);
     settings.GPSBoard = type == "trimble" ? kBoardTrimble : kBoardNovAtel;
     RegistryStore registry(home.path() / "registry.reg");
     ready = !sim->ReadLine().empty() && settings.Port != 0 && SaveSettings(settings, registry);
