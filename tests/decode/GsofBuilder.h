@@ -102,10 +102,12 @@ inline Bytes GsofStream(int reports, uint32_t seed) {
                             PositionRecord(byte() / 128.0 - 1.0, byte() / 40.0 - 3.0, byte() * 3.5),
                             DilutionRecord(byte(90) / 10.0f, 1.0f, 2.0f),
                             SigmaRecord(byte(100) / 100.0f, 0.5f, 0.75f)});
-    Bytes satellites = {30};
-    for (uint8_t k = 1; n % 3 == 0 && k <= 30; ++k)
-      Append(satellites, Satellite(k, byte(6), byte(), byte(90), random() % 360, byte(), byte()));
-    if (n % 3 == 0) Append(records, Record(34, satellites));
+    if (n % 3 == 0) {
+      Bytes satellites = {30};
+      for (uint8_t k = 1; k <= 30; ++k)
+        Append(satellites, Satellite(k, byte(6), byte(), byte(90), random() % 360, byte(), byte()));
+      Append(records, Record(34, satellites));
+    }
     for (uint32_t noise = random() % 40; noise > 0; --noise) stream.push_back(byte());
     Append(stream, GsofReport(records, static_cast<uint8_t>(n), n % 3 == 0 ? 134 : 248));
   }
