@@ -217,7 +217,8 @@ void RunController::StartServer() {
       const std::string line = Format("Init DiffType Data %d Times\r\n", pass / kResendPasses + 1);
       Trace(line);
       log_.LogEvent(line);
-      if (SendCommandSet() == 0) log_.LogEvent("Init Diff Data Failed!");
+      // An end that came during the set cut it short; the receiver did not fail.
+      if (SendCommandSet() == 0 && !terminated_) log_.LogEvent("Init Diff Data Failed!");
     }
     ++pass;
   }

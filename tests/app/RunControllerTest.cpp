@@ -24,10 +24,18 @@ using Lines = std::vector<std::pair<Millis, std::string>>;
 class RecordingPort final : public StubSerialDevice {
  public:
   int Write(const uint8_t* bytes, int count) override {
+    if (writes.size() == cutAt) {
+      cut();
+      return -1;
+    }
     writes.emplace_back(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
     return count;
   }
   std::vector<std::string> writes;
+  // The end of the application comes during write `cutAt` (0 first), which
+  // fails as the reader's closing of the port makes it.
+  size_t cutAt = SIZE_MAX;
+  std::function<void()> cut;
 };
 
 // The run's surroundings in one: a window that keeps its timers, a receiver
@@ -150,6 +158,8 @@ struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
   std::unique_ptr<RelayLink> OpenRelay() {
     if (!portOpens) return nullptr;
     auto relay = std::make_unique<FakeRelay>(*this);
+    relay->port.cutAt = cutAtWrite;
+    relay->port.cut = [this] { controller.Terminate(); };
     relays.push_back(relay.get());
     return relay;
   }
@@ -175,6 +185,7 @@ struct RunRig final : RunWindow, ReceiverControl, RouteSource, EventLog {
       .GPSBoard = kBoardTrimble, .DiffType = kDiffRtcm32, .Coordinate = kCoordinateAutonomous};
   // clang-format on
   NetworkBearer bearer{*this, time, settings};
+  size_t cutAtWrite = SIZE_MAX;
   int refuseWith = 0;  // relays built now refuse connects with this error; 0 accepts
   std::function<uint32_t(Millis)> stream = [](Millis since) {
     return static_cast<uint32_t>(since.count() / 10);
@@ -231,6 +242,18 @@ TEST(RunControllerTest, ANormalRunLogsEachStepOnItsTick) {
   EXPECT_EQ(rig.lines.back().second, "User Stop");
   EXPECT_FALSE(rig.controller.RelayRunning() || relay.port.open);
   EXPECT_TRUE(rig.Idle());
+}
+
+// The application ends while the data wait's first command set goes out: the
+// set is cut short, but nothing failed, and nothing more is logged.
+TEST(RunControllerTest, AnEndDuringACommandSetLogsNoFailure) {
+  RunRig rig;
+  rig.stream = [](Millis) { return 0u; };
+  rig.cutAtWrite = 2;  // the first write of the data wait's first set
+  rig.Press();
+  rig.RunUntil(10000ms);
+  EXPECT_EQ(rig.lines.back(),
+            std::make_pair(kReaderStart, std::string("Init DiffType Data 1 Times\r\n")));
 }
 
 TEST(RunControllerTest, StartPressesWhileTheReceiverIsOpenOrMissing) {
