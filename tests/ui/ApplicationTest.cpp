@@ -169,7 +169,8 @@ TEST(AppProcessTest, ReadsItsCommandLineRunsAloneOnItsFolderAndASigtermEndsItsDa
   EXPECT_EQ(app->Stop(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
   // Nothing more happened: no further pass, no give-up line.
-  EXPECT_TRUE(station.File("log.txt").ends_with("Init DiffType Data 1 Times\r\n\r\n"));
+  EXPECT_TRUE(station.File("log.txt").ends_with("Init DiffType Data 1 Times\r\n\r\n"))
+      << station.File("log.txt");
 }
 
 }  // namespace
